@@ -1,0 +1,27 @@
+// Finding a page's character set and decoding page bytes to UTF-16, as a
+// browser does, for the content scrambling.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+// The character set a browser would use for the page: a byte-order mark;
+// else the charset of a <meta charset> or <meta http-equiv="Content-Type">
+// before the body; else "UTF-8" when the bytes are valid UTF-8; else
+// "windows-1252". ISO-8859-1 and US-ASCII labels give "windows-1252".
+// The result is a normalised label ("UTF-8", "UTF-16LE", "UTF-16BE",
+// "windows-1252", or another label that iconv knows).
+std::string DetectPageCharset(std::string_view page);
+
+// The charset named by a label as browsers read it, or "" when unknown.
+std::string NormaliseCharsetLabel(std::string_view label);
+
+// Decodes bytes with a charset from DetectPageCharset into UTF-16 code units.
+// Bytes the charset cannot decode become U+FFFD (UTF-8) or, for
+// windows-1252's unassigned bytes, the control character of the same value.
+// An unknown charset decodes as windows-1252.
+std::u16string DecodeToUtf16(std::string_view bytes, const std::string& charset);
+
+} // namespace kestrix

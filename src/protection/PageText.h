@@ -1,0 +1,35 @@
+// Text operations on the 8-bit page text: tag search without regard to case.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+// ANSI upper-casing of a byte string: a-z become A-Z, and the Latin-1 letters
+// 0xE0-0xFE except 0xF7 become 0xC0-0xDE, so positions are kept.
+std::string UpperCaseAnsi(std::string_view text);
+
+struct TextPieces {
+    std::string before;
+    std::string middle;
+    std::string after;
+};
+
+// Splits at element N: through the ">" closing the first start mark "<N";
+// up to the first end mark "</N"; from that end mark to the end. `found` is
+// false (and the pieces are the whole text, empty, empty) when either mark or
+// the ">" is missing, or the end mark lies before the start tag's end.
+TextPieces SplitAtElement(std::string_view text, std::string_view name, bool* found = nullptr);
+
+// Cuts out element N: before its first start mark; from that mark through
+// the ">" after the first end mark; the rest. `found` is false (and the pieces
+// are the whole text, empty, empty) when the element is not complete.
+TextPieces ExtractElement(std::string_view text, std::string_view name, bool* found = nullptr);
+
+// Removes the start tag of element N and then, in what remains, its end tag,
+// keeping what lies between. A text without a complete element is returned
+// unchanged.
+std::string UnwrapElement(std::string_view text, std::string_view name);
+
+} // namespace kestrix

@@ -1,0 +1,216 @@
+#include "protection/ProtectionSettings.h"
+
+#include "protection/Scramble.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace kestrix {
+
+const SettingsCheckBox settingsCheckBoxes[17] = {
+    {"CheckBoxRightClicking", &ProtectionSettings::DisableRightClicking},
+    {"CheckBoxSelection", &ProtectionSettings::DisableSelection},
+    {"CheckBoxDragAndDrop", &ProtectionSettings::DisableDragAndDrop},
+    {"CheckBoxStatusBar", &ProtectionSettings::DisableStatusBar},
+    {"CheckBoxScriptErrors", &ProtectionSettings::HideScriptErrors},
+    {"CheckBoxBreakOutOfFrames", &ProtectionSettings::BreakOutOfFrames},
+    {"CheckBoxPrinting", &ProtectionSettings::DisablePrinting},
+    {"CheckBoxOffline", &ProtectionSettings::DisableOfflineViewing},
+    {"CheckBoxTBODY", &ProtectionSettings::RemoveTbody},
+    {"CheckBoxComments", &ProtectionSettings::RemoveComments},
+    {"CheckBoxSimpleTags", &ProtectionSettings::ReplaceSimpleTags},
+    {"CheckBoxEndP", &ProtectionSettings::RemoveEndP},
+    {"CheckBoxEndTR", &ProtectionSettings::RemoveEndTR},
+    {"CheckBoxEndTD", &ProtectionSettings::RemoveEndTD},
+    {"CheckBoxGroupComments", &ProtectionSettings::RemoveGroupComments},
+    {"CBMergeWhitespace", &ProtectionSettings::MergeWhitespace},
+    {"CheckBoxOptimize", &ProtectionSettings::OptimizeCode},
+};
+
+StrengthEntries EnglishStrengthEntries()
+{
+    StrengthEntries entries;
+    for (int i = 0; i < 5; ++i)
+        entries[i] = strengthLevelNames[i];
+    return entries;
+}
+
+std::string SettingsText(const ProtectionSettings& settings)
+{
+    std::string text;
+    text.reserve(700);
+    text += '[';
+    text += settingsSection;
+    text += "]\r\n";
+    text += strengthControlName;
+    text += ".ItemIndex=" + std::to_string(settings.StrengthLevel) + "\r\n";
+    text += strengthControlName;
+    text += ".Text=" + settings.StrengthText + "\r\n";
+    for (const auto& box : settingsCheckBoxes) {
+        text += box.controlName;
+        text += settings.*box.field ? ".Checked=1\r\n" : ".Checked=0\r\n";
+    }
+    text += "\r\n";
+    return text;
+}
+
+std::string HtmlEscapeText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\t': out += "        "; break;
+        default: out += c; break;
+        }
+    }
+    // Pairs of blanks, left to right and not overlapping, for as long as a
+    // pair remains: an odd run leaves "&nbsp; " followed by a blank, which the
+    // next pass pairs again.
+    while (out.find("  ") != std::string::npos) {
+        std::string next;
+        next.reserve(out.size() + out.size() / 2);
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (out[i] == ' ' && i + 1 < out.size() && out[i + 1] == ' ') {
+                next += "&nbsp; ";
+                ++i;
+            } else {
+                next += out[i];
+            }
+        }
+        out.swap(next);
+    }
+    // Line breaks (CR LF, lone CR, lone LF) become <BR>.
+    std::string result;
+    result.reserve(out.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\r') {
+            result += "<BR>";
+            if (i + 1 < out.size() && out[i + 1] == '\n')
+                ++i;
+        } else if (out[i] == '\n') {
+            result += "<BR>";
+        } else {
+            result += out[i];
+        }
+    }
+    return result;
+}
+
+std::string SettingsAttribute(const ProtectionSettings& settings)
+{
+    return HtmlEscapeText(ScrambleText(SettingsText(settings), settingsKey));
+}
+
+namespace {
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool ParseInteger(std::string_view s, int& value)
+{
+    s = Trim(s);
+    if (!s.empty() && s.front() == '+')
+        s.remove_prefix(1);
+    const char* end = s.data() + s.size();
+    auto [ptr, ec] = std::from_chars(s.data(), end, value);
+    return ec == std::errc() && ptr == end && !s.empty();
+}
+
+} // namespace
+
+void ApplySettingsText(std::string_view text, ProtectionSettings& settings,
+                       const StrengthEntries& entries)
+{
+    bool inSection = false;
+    bool haveText = false, haveIndex = false;
+    std::string levelText;
+    int levelIndex = 0;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = Trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() &&
+            text[end + 1] == '\n')
+            ++pos;
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            size_t close = line.find(']');
+            inSection = close != std::string_view::npos &&
+                        EqualNoCase(Trim(line.substr(1, close - 1)), settingsSection);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        std::string_view name = Trim(line.substr(0, eq));
+        std::string_view value = Trim(line.substr(eq + 1));
+        const std::string level = strengthControlName;
+        if (EqualNoCase(name, level + ".Text")) {
+            haveText = true;
+            levelText = std::string(value);
+            continue;
+        }
+        if (EqualNoCase(name, level + ".ItemIndex")) {
+            int index = 0;
+            if (ParseInteger(value, index) && index >= 0 && index <= 4) {
+                haveIndex = true;
+                levelIndex = index;
+            }
+            continue;
+        }
+        for (const auto& box : settingsCheckBoxes) {
+            if (EqualNoCase(name, std::string(box.controlName) + ".Checked")) {
+                int number = 0;
+                if (ParseInteger(value, number))
+                    settings.*box.field = number != 0;
+                break;
+            }
+        }
+    }
+    // As a combo box loads: the text selects its entry, then the index wins.
+    if (haveText) {
+        for (int i = 0; i < 5; ++i)
+            if (entries[i] == levelText)
+                settings.StrengthLevel = i;
+    }
+    if (haveIndex)
+        settings.StrengthLevel = levelIndex;
+    if (settings.StrengthLevel < 0 || settings.StrengthLevel > 4)
+        settings.StrengthLevel = 2;
+    settings.StrengthText = entries[settings.StrengthLevel];
+}
+
+} // namespace kestrix

@@ -1,0 +1,43 @@
+// Content scrambling: XOR-scrambles text into JavaScript loader layers.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrix {
+
+// The key of every content layer.
+inline constexpr std::string_view contentKey = "PlumTreeQuietHarbors";
+// The key of the settings attribute.
+inline constexpr std::string_view settingsKey = "meadows-lanterns";
+
+// The scrambled form of a byte string as the body of a JavaScript
+// double-quoted string: byte p is XORed with (key[p % len] & 31); results
+// below 32, above 127 and " < > \ are written as \xHH (upper-case hex).
+std::string ScrambleText(std::string_view text, std::string_view key);
+
+// The same for a text of UTF-16 code units: units below 256 are written as
+// ScrambleText writes bytes; units from 256 up as \uHHHH.
+std::string ScrambleUnits(const std::u16string& units, std::string_view key);
+
+// Every byte as % and two upper-case hex digits.
+std::string PercentEscape(std::string_view text);
+
+// The loader source that rebuilds a scrambled string with `key`.
+std::string LoaderSource(std::string_view key);
+
+// One layer: a complete script element that rebuilds and writes `text`.
+std::string WrapInLoader(std::string_view text, std::string_view key);
+
+// `level` layers with the content key, each around the one before; level 0
+// returns the text unchanged. The text is taken as bytes.
+std::string ScrambleContent(std::string_view text, int level);
+
+// The same for content taken from a page: the innermost layer scrambles the
+// content's characters, decoded with the page's character set (see
+// PageCharset.h), so the visitor's browser writes back the same characters.
+// `page` is the whole page (used to find the declared charset).
+std::string ScramblePageContent(std::string_view content, std::string_view page, int level);
+
+} // namespace kestrix
