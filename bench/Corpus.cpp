@@ -54,7 +54,8 @@ std::string GeneratedBody(size_t want, bool withEdits)
         out += "<div class=\"section\" id=\"s" + std::to_string(n) + "\">\r\n";
         out += "<h2>Section " + std::to_string(n) + "</h2>\r\n";
         out += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod "
-               "tempor incididunt ut labore et dolore magna aliqua. Caf\xC3\xA9 \xE2\x82\xAC 5.</p>\r\n";
+               "tempor incididunt ut labore et dolore magna aliqua. Caf\xC3\xA9 \xE2\x82\xAC "
+               "5.</p>\r\n";
         out += "<table><tr><td>cell</td><td>value " + std::to_string(n) + "</td></tr></table>\r\n";
         if (withEdits)
             out += "<!-- note " + std::to_string(n) +

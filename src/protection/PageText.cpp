@@ -6,7 +6,8 @@ namespace {
 
 // The ANSI (windows-1252) upper-case table: a-z, and the accented letters
 // 0xE0-0xFE other than the division sign 0xF7.
-struct UpperTable {
+struct UpperTable
+{
     unsigned char map[256];
     constexpr UpperTable() : map()
     {

@@ -10,7 +10,8 @@ namespace kestrix {
 // 0xE0-0xFE except 0xF7 become 0xC0-0xDE, so positions are kept.
 std::string UpperCaseAnsi(std::string_view text);
 
-struct TextPieces {
+struct TextPieces
+{
     std::string before;
     std::string middle;
     std::string after;

@@ -48,8 +48,12 @@ std::string ScrambleUnits(const std::u16string& units, std::string_view key)
         if (c < 256) {
             AppendByte(out, c);
         } else {
-            const char escape[6] = {'\\', 'u', hexDigits[c >> 12], hexDigits[(c >> 8) & 15],
-                                    hexDigits[(c >> 4) & 15], hexDigits[c & 15]};
+            const char escape[6] = {'\\',
+                                    'u',
+                                    hexDigits[c >> 12],
+                                    hexDigits[(c >> 8) & 15],
+                                    hexDigits[(c >> 4) & 15],
+                                    hexDigits[c & 15]};
             out.append(escape, 6);
         }
         if (keyLength && ++k == keyLength)
