@@ -150,10 +150,12 @@ template <typename F> size_t ReadAttributes(std::string_view text, size_t pos, F
 // The charset declared by a meta element before the body, or "".
 std::string DeclaredCharset(std::string_view page)
 {
-    const std::string upper = UpperCaseAnsi(page);
-    size_t limit = upper.find("<BODY");
-    if (limit == std::string::npos)
-        limit = upper.size();
+    size_t limit = FindNoCase(page, "<BODY");
+    if (limit == std::string_view::npos)
+        limit = page.size();
+    // Only the text before the body is looked at.
+    const std::string_view headText = page.substr(0, limit);
+    const std::string upper = UpperCaseAnsi(headText);
     size_t pos = 0;
     while (pos < limit) {
         size_t lt = upper.find('<', pos);
@@ -169,7 +171,7 @@ std::string DeclaredCharset(std::string_view page)
         if (upper.compare(lt, 5, "<META") == 0 && lt + 5 < upper.size() &&
             (IsSpace(upper[lt + 5]) || upper[lt + 5] == '/')) {
             std::string charset, httpEquiv, content;
-            pos = ReadAttributes(page, lt + 5, [&](const std::string& n, const std::string& v) {
+            pos = ReadAttributes(headText, lt + 5, [&](const std::string& n, const std::string& v) {
                 if (n == "charset" && charset.empty())
                     charset = v;
                 else if (n == "http-equiv")
