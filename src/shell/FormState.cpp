@@ -74,6 +74,9 @@ QString ComponentName(const QWidget& form)
     QString name = form.objectName();
     if (name.isEmpty()) {
         name = QString::fromLatin1(form.metaObject()->className());
+        const qsizetype colons = name.lastIndexOf(QLatin1String("::"));
+        if (colons >= 0)
+            name = name.mid(colons + 2);
         if (name.startsWith(QLatin1Char('T')))
             name.remove(0, 1);
     }

@@ -557,8 +557,13 @@ private:
 std::string TranslationSection(const QObject* component)
 {
     for (const QObject* o = component; o; o = o->parent())
-        if (IsForm(o))
-            return o->metaObject()->className();
+        if (IsForm(o)) {
+            // The class name without its namespace: "kestrix::TFormKestrix"
+            // is the section "TFormKestrix".
+            const std::string_view name = o->metaObject()->className();
+            const size_t colons = name.rfind("::");
+            return std::string(colons == std::string_view::npos ? name : name.substr(colons + 2));
+        }
     return std::string(applicationSection);
 }
 

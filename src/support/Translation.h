@@ -91,7 +91,8 @@ inline QString Tr(const char* english)
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
-// The translation section of a component: the class name of the nearest
+// The translation section of a component: the class name (without its
+// namespace) of the nearest
 // window class among the component and its parents (menus, docks and tool
 // bars are parts of their window), "Application" when there is none.
 std::string TranslationSection(const QObject* component);
