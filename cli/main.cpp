@@ -39,7 +39,8 @@ const char usageText[] =
     "starts from the defaults; --settings FILE then applies an INI file as\n"
     "'settings' prints it; --level N (0 to 4) is applied last.\n";
 
-struct UsageError {
+struct UsageError
+{
     std::string message;
 };
 
@@ -71,8 +72,8 @@ std::string ReadInput(const QString& name)
     std::string data;
     if (name == QLatin1String("-")) {
         if (!ReadWhole(stdin, data))
-            throw Failure(Message("Unable to read %s", {QStringLiteral("standard input")})
-                              .toStdString());
+            throw Failure(
+                Message("Unable to read %s", {QStringLiteral("standard input")}).toStdString());
         return data;
     }
     QFileInfo info(name);
@@ -111,7 +112,8 @@ StrengthEntries TranslatedStrengthEntries()
     return entries;
 }
 
-struct Options {
+struct Options
+{
     QString command;
     bool encrypt = false, limit = false, optimise = false;
     bool defaults = false, save = false;
@@ -220,8 +222,8 @@ int Run(const QStringList& args)
     if (o.outputFile.isEmpty()) {
         if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
             std::fflush(stdout) != 0)
-            throw Failure(Message("Unable to write %s", {QStringLiteral("standard output")})
-                              .toStdString());
+            throw Failure(
+                Message("Unable to write %s", {QStringLiteral("standard output")}).toStdString());
     } else {
         WriteOutput(o.outputFile, page);
     }
