@@ -518,6 +518,14 @@ bool HtmlDocument::ReplaceBytes(HtmlSpan span, std::string_view replacement)
     return true;
 }
 
+size_t HtmlDocument::RemovedThrough(size_t offset) const
+{
+    for (auto it = edits_.find(offset); it != edits_.end() && it->second.replacement.empty();
+         it = edits_.find(offset))
+        offset = it->second.span.end();
+    return offset;
+}
+
 bool HtmlDocument::HasEdits() const
 {
     return !edits_.empty();

@@ -111,6 +111,10 @@ public:
     // The start tag an element gets when replaced by `newName`.
     std::string ReplacementStartTag(HtmlNode element, std::string_view newName) const;
 
+    // The end of the chain of removals recorded from `offset` on: `offset`
+    // itself when no removal starts there.
+    size_t RemovedThrough(size_t offset) const;
+
     bool HasEdits() const;
     // The page with every recorded edit applied.
     std::string Text() const;

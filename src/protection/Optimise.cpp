@@ -182,14 +182,38 @@ void ReplaceSimpleTags(HtmlDocument& doc, const ProtectedRanges& guard)
     }
 }
 
+// True when the bytes from `pos` on, past whitespace, end the page or begin
+// another part of the table: there a tbody end tag can go without moving
+// anything. Elsewhere it also closes an open cell, and what follows it
+// would move into that cell if it went.
+bool FollowedByTableStructure(std::string_view page, size_t pos)
+{
+    while (pos < page.size() && IsSpace(page[pos]))
+        ++pos;
+    if (pos == page.size())
+        return true;
+    if (page[pos] != '<')
+        return false;
+    static const std::string_view names[] = {"/table", "/tbody", "tbody", "thead", "tfoot", "tr"};
+    for (std::string_view name : names)
+        if (HasTagNameAt(page, pos + 1, name))
+            return true;
+    return false;
+}
+
 // Step 7: the tags of every tbody removed, its rows staying in place.
 void RemoveTbody(HtmlDocument& doc, const ProtectedRanges& guard)
 {
     const std::vector<HtmlNode> elements = doc.ElementsByTagName("tbody");
     for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
-        if (guard.Touches(doc.StartTag(*it)) || guard.Touches(doc.EndTag(*it)))
+        const HtmlSpan start = doc.StartTag(*it);
+        const HtmlSpan end = doc.EndTag(*it);
+        if (guard.Touches(start) || guard.Touches(end))
             continue;
-        doc.RemoveNode(*it, false);
+        if (!start.empty())
+            doc.ReplaceBytes(start, {});
+        if (!end.empty() && FollowedByTableStructure(doc.Page(), end.end()))
+            doc.ReplaceBytes(end, {});
     }
 }
 
@@ -336,16 +360,19 @@ void RemoveScriptCommentMarkers(HtmlDocument& doc, const ProtectedRanges& guard)
 // "Merge Whitespace": every run of whitespace in text outside preformatted
 // and raw-text elements becomes one blank, or one line break when it holds
 // one. Tags that the parser ignored inside a text's source are skipped, so
-// attribute values stay untouched.
+// attribute values stay untouched. Runs that only a removed comment or tag
+// separated are merged as one, so a removal leaves no double blank.
 void MergeWhitespace(HtmlDocument& doc, const ProtectedRanges& guard)
 {
     static const std::vector<std::string_view> kept = {"pre",     "textarea", "script",   "style",
                                                        "listing", "xmp",      "plaintext"};
+    const std::string_view page = doc.Page();
+    std::vector<HtmlSpan> runs;
     for (HtmlNode text : doc.TextsOutside(kept)) {
         const HtmlSpan span = doc.Source(text);
         if (span.empty())
             continue;
-        const std::string_view content = doc.Page().substr(span.offset, span.length);
+        const std::string_view content = page.substr(span.offset, span.length);
         if (content.starts_with("<![CDATA["))
             continue;
         size_t pos = 0;
@@ -367,13 +394,28 @@ void MergeWhitespace(HtmlDocument& doc, const ProtectedRanges& guard)
             size_t end = pos;
             while (end < content.size() && IsSpace(content[end]))
                 ++end;
-            const std::string_view run = content.substr(pos, end - pos);
-            const std::string_view merged = MergedWhitespace(run);
-            const HtmlSpan runSpan{span.offset + pos, run.size()};
-            if (run != merged && !guard.Touches(runSpan))
-                doc.ReplaceBytes(runSpan, merged);
+            const HtmlSpan run{span.offset + pos, end - pos};
+            if (!guard.Touches(run))
+                runs.push_back(run);
             pos = end;
         }
+    }
+    // Text moved by the parser (out of a table) comes out of document order.
+    std::sort(runs.begin(), runs.end(),
+              [](const HtmlSpan& a, const HtmlSpan& b) { return a.offset < b.offset; });
+    for (size_t i = 0; i < runs.size();) {
+        size_t j = i + 1;
+        std::string joined(page.substr(runs[i].offset, runs[i].length));
+        while (j < runs.size() && doc.RemovedThrough(runs[j - 1].end()) == runs[j].offset) {
+            joined += page.substr(runs[j].offset, runs[j].length);
+            ++j;
+        }
+        const std::string_view merged = MergedWhitespace(joined);
+        if (page.substr(runs[i].offset, runs[i].length) != merged)
+            doc.ReplaceBytes(runs[i], merged);
+        for (size_t k = i + 1; k < j; ++k)
+            doc.ReplaceBytes(runs[k], {});
+        i = j;
     }
 }
 

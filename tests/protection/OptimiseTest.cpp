@@ -126,6 +126,11 @@ TEST(OptimiseTest, ExplicitTbodyTagsRemovedImpliedOnesLeftAlone)
               "<table><tr><td>2</td></tr>"
               "<tr><td>3</td></tr></table>"
               "<textarea><tbody></textarea><p><tbody>stray</tbody></p>");
+    // An end tag that also closes an open cell stays when something other
+    // than the table's structure follows it: without it the text would move
+    // into the cell.
+    EXPECT_EQ(Optimised("<table><tbody><tr><td>1</tbody>after</table>", s),
+              "<table><tr><td>1</tbody>after</table>");
 }
 
 TEST(OptimiseTest, ScriptAndStyleCommentMarkersRemovedKeepingTheCode)
@@ -162,6 +167,17 @@ TEST(OptimiseTest, WhitespaceMergedInTextOnly)
               "<p>a <% x  y %> b</p>");
 }
 
+TEST(OptimiseTest, WhitespaceAroundRemovedCommentsAndTagsMergedAsOneRun)
+{
+    const ProtectionSettings s =
+        With({&ProtectionSettings::MergeWhitespace, &ProtectionSettings::RemoveGroupComments,
+              &ProtectionSettings::RemoveTbody});
+    EXPECT_EQ(Optimised("<p>a <!-- x --> b</p>\n<table>\n  <tbody>\n    <tr><td>1</td></tr>\n"
+                        "  </tbody>\n</table>",
+                        s),
+              "<p>a b</p>\n<table>\n<tr><td>1</td></tr>\n</table>");
+}
+
 TEST(OptimiseTest, BytesOutsideTheEditsStayAsTheyWere)
 {
     // Doctype, entities, quoting, case, Latin-1 and NUL bytes, server code.
@@ -192,7 +208,7 @@ TEST(OptimiseTest, BodyMarksSurviveWhenTheParserImpliesTheBody)
                              "<BODY class=\"m\">\n<!-- c -->\n<table><tbody><tr><td>x</td></tr>"
                              "</tbody></table>\n</BODY></html>";
     const std::string expected = "<html><head><title>t</title></head><b>intro</b>\n"
-                                 "<BODY class=\"m\">\n\n<table><tr><td>x </table>\n"
+                                 "<BODY class=\"m\">\n<table><tr><td>x </table>\n"
                                  "</BODY></html>";
     std::string text = page;
     OptimisePage(text, All());
