@@ -110,10 +110,11 @@ bool IsElementNode(const GumboNode* node)
     return node && (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE);
 }
 
+// Text, not CDATA: a CDATA section (foreign content only) keeps its bytes as
+// they are, and the parser reports it together with the text before it.
 bool IsTextNode(const GumboNode* node)
 {
-    return node && (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE ||
-                    node->type == GUMBO_NODE_CDATA);
+    return node && (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE);
 }
 
 char Lower(char c)
@@ -548,13 +549,20 @@ void HtmlDocument::Record(HtmlSpan span, std::string replacement)
     edits_.emplace(span.offset, Edit{span, std::move(replacement)});
 }
 
-std::string HtmlDocument::Text() const
+bool HtmlDocument::CancelEdit(size_t offset)
+{
+    return edits_.erase(offset) > 0;
+}
+
+std::string HtmlDocument::Text(std::vector<Removal>* removals) const
 {
     std::string out;
     out.reserve(page_.size());
     size_t last = 0;
     for (const auto& [offset, edit] : edits_) {
         out.append(page_.substr(last, edit.span.offset - last));
+        if (removals && edit.replacement.empty())
+            removals->push_back({out.size(), offset});
         out += edit.replacement;
         last = edit.span.end();
     }

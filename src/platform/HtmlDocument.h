@@ -63,7 +63,8 @@ public:
     // All comments, in document order, including bogus ones ("<?php ?>",
     // "<!x>"); their source tells them apart.
     std::vector<HtmlNode> Comments() const;
-    // All text nodes, in document order.
+    // All text nodes, in document order (CDATA sections of foreign content
+    // not included).
     std::vector<HtmlNode> Texts() const;
     // The text nodes that have no HTML element of the given names (lower
     // case) among their ancestors, in document order.
@@ -116,8 +117,19 @@ public:
     size_t RemovedThrough(size_t offset) const;
 
     bool HasEdits() const;
-    // The page with every recorded edit applied.
-    std::string Text() const;
+    // Drops the edit recorded at `offset`; false when there is none.
+    bool CancelEdit(size_t offset);
+
+    // Where a removal left its mark in the text: the position in the text at
+    // which the removed bytes were, and the page offset it was recorded at.
+    struct Removal
+    {
+        size_t position;
+        size_t offset;
+    };
+    // The page with every recorded edit applied; `removals`, when given,
+    // receives where each removal joined its neighbours.
+    std::string Text(std::vector<Removal>* removals = nullptr) const;
 
 private:
     struct Parse;

@@ -183,9 +183,9 @@ void ReplaceSimpleTags(HtmlDocument& doc, const ProtectedRanges& guard)
 }
 
 // True when the bytes from `pos` on, past whitespace, end the page or begin
-// another part of the table: there a tbody end tag can go without moving
-// anything. Elsewhere it also closes an open cell, and what follows it
-// would move into that cell if it went.
+// another part of the table: there a tbody tag can go without moving
+// anything. Elsewhere it may also close an open cell, and what follows it
+// would move into that cell if the tag went.
 bool FollowedByTableStructure(std::string_view page, size_t pos)
 {
     while (pos < page.size() && IsSpace(page[pos]))
@@ -210,7 +210,7 @@ void RemoveTbody(HtmlDocument& doc, const ProtectedRanges& guard)
         const HtmlSpan end = doc.EndTag(*it);
         if (guard.Touches(start) || guard.Touches(end))
             continue;
-        if (!start.empty())
+        if (!start.empty() && FollowedByTableStructure(doc.Page(), start.end()))
             doc.ReplaceBytes(start, {});
         if (!end.empty() && FollowedByTableStructure(doc.Page(), end.end()))
             doc.ReplaceBytes(end, {});
@@ -373,8 +373,6 @@ void MergeWhitespace(HtmlDocument& doc, const ProtectedRanges& guard)
         if (span.empty())
             continue;
         const std::string_view content = page.substr(span.offset, span.length);
-        if (content.starts_with("<![CDATA["))
-            continue;
         size_t pos = 0;
         while (pos < content.size()) {
             const char c = content[pos];
@@ -417,6 +415,38 @@ void MergeWhitespace(HtmlDocument& doc, const ProtectedRanges& guard)
             doc.ReplaceBytes(runs[k], {});
         i = j;
     }
+}
+
+bool IsAsciiAlphanumeric(char c)
+{
+    return IsAsciiLetter(c) || (c >= '0' && c <= '9');
+}
+
+// True when the bytes that a removal brought together at `pos` of the text
+// read as markup they did not form apart: a "<" (or "</", "<!", "<!-") now
+// followed by a tag name or comment start, or an "&" and a name now forming
+// a character reference.
+bool JoinCreatesMarkup(std::string_view text, size_t pos)
+{
+    if (pos == 0 || pos >= text.size())
+        return false;
+    const char next = text[pos];
+    for (size_t back = 1; back <= 3 && back <= pos; ++back) {
+        const char c = text[pos - back];
+        if (c == '>' || IsSpace(c))
+            break;
+        if (c == '<')
+            return IsAsciiLetter(next) || next == '/' || next == '!' || next == '?' || next == '-';
+    }
+    if (IsAsciiAlphanumeric(next) || next == '#' || next == ';') {
+        size_t back = pos;
+        while (back > 0 && pos - back < 40 &&
+               (IsAsciiAlphanumeric(text[back - 1]) || text[back - 1] == '#'))
+            --back;
+        if (back > 0 && text[back - 1] == '&')
+            return true;
+    }
+    return false;
 }
 
 // True when some whitespace run of the page would change when merged.
@@ -502,8 +532,21 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
         RemoveScriptCommentMarkers(doc, guard);
     if (settings.MergeWhitespace)
         MergeWhitespace(doc, guard);
-    if (doc.HasEdits())
-        page = doc.Text();
+    if (!doc.HasEdits())
+        return;
+    // A removal must not join its neighbours into new markup ("<" + "<!---->"
+    // + "b>" would become a tag); such removals are taken back, until none is
+    // left.
+    std::string text;
+    for (bool cancelled = true; cancelled;) {
+        std::vector<HtmlDocument::Removal> removals;
+        text = doc.Text(&removals);
+        cancelled = false;
+        for (const HtmlDocument::Removal& removal : removals)
+            if (JoinCreatesMarkup(text, removal.position))
+                cancelled = doc.CancelEdit(removal.offset) || cancelled;
+    }
+    page.swap(text);
 }
 
 } // namespace kestrix

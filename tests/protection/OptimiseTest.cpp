@@ -64,6 +64,10 @@ TEST(OptimiseTest, CommentsRemovedExceptIncludeDirectivesAndServerCode)
     const std::string raw = "<body><script>/* <!-- x --> */</script>"
                             "<textarea><!-- t --></textarea></body>";
     EXPECT_EQ(Optimised(raw, s), raw);
+    // A removal that would join its neighbours into a tag or a character
+    // reference is not made.
+    const std::string joins = "<p>a<<!-- x -->b>&am<!---->p; 1<!-- y -->2</p>";
+    EXPECT_EQ(Optimised(joins, s), "<p>a<<!-- x -->b>&am<!---->p; 12</p>");
     // A comment that swallows the body end mark stays, so securing still
     // finds it.
     const std::string open = "<body><p>x<!-- unterminated </body></html>";
@@ -126,11 +130,11 @@ TEST(OptimiseTest, ExplicitTbodyTagsRemovedImpliedOnesLeftAlone)
               "<table><tr><td>2</td></tr>"
               "<tr><td>3</td></tr></table>"
               "<textarea><tbody></textarea><p><tbody>stray</tbody></p>");
-    // An end tag that also closes an open cell stays when something other
-    // than the table's structure follows it: without it the text would move
-    // into the cell.
-    EXPECT_EQ(Optimised("<table><tbody><tr><td>1</tbody>after</table>", s),
-              "<table><tr><td>1</tbody>after</table>");
+    // A tag that also closes an open cell stays when something other than
+    // the table's structure follows it: without it the text would move into
+    // the cell.
+    EXPECT_EQ(Optimised("<table><tbody><tr><td>1</tbody>after<tbody>x<tr><td>2</table>", s),
+              "<table><tr><td>1</tbody>after<tbody>x<tr><td>2</table>");
 }
 
 TEST(OptimiseTest, ScriptAndStyleCommentMarkersRemovedKeepingTheCode)
@@ -160,11 +164,11 @@ TEST(OptimiseTest, WhitespaceMergedInTextOnly)
     const ProtectionSettings s = With({&ProtectionSettings::MergeWhitespace});
     EXPECT_EQ(Optimised("<p title=\"a   b\">a  \t b\r\n\r\n  c\td</p>\n<pre>  x  \n  y</pre>"
                         "<textarea>  t  </textarea><script>  s  </script><style>  p  </style>"
-                        "<p>a  <% x  y %>  b</p>",
+                        "<p>a  <% x  y %>  b</p><svg><![CDATA[x  y]]></svg>",
                         s),
               "<p title=\"a   b\">a b\r\nc d</p>\n<pre>  x  \n  y</pre>"
               "<textarea>  t  </textarea><script>  s  </script><style>  p  </style>"
-              "<p>a <% x  y %> b</p>");
+              "<p>a <% x  y %> b</p><svg><![CDATA[x  y]]></svg>");
 }
 
 TEST(OptimiseTest, WhitespaceAroundRemovedCommentsAndTagsMergedAsOneRun)
