@@ -8,12 +8,15 @@
 namespace kestrix {
 
 // A failure carrying the user-facing message (UTF-8, already translated).
-class Failure : public std::runtime_error {
+class Failure : public std::runtime_error
+{
 public:
     explicit Failure(const std::string& message) : std::runtime_error(message) {}
 };
 
 // A cancellation by the user: caught by the command, shown to no one.
-struct Cancelled {};
+struct Cancelled
+{
+};
 
 } // namespace kestrix

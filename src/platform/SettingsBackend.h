@@ -15,7 +15,8 @@ class QSettings;
 
 namespace kestrix {
 
-class SettingsBackend {
+class SettingsBackend
+{
 public:
     virtual ~SettingsBackend() = default;
     // The stored value, or nothing when it is missing or cannot be read.
@@ -32,7 +33,8 @@ public:
 
 // A QSettings store: organisation "Marquell" and an application name; an INI
 // file under $XDG_CONFIG_HOME/Marquell on Linux, the registry on Windows.
-class QSettingsBackend : public SettingsBackend {
+class QSettingsBackend : public SettingsBackend
+{
 public:
     QSettingsBackend(const QString& organisation, const QString& application);
     ~QSettingsBackend() override;
@@ -49,7 +51,8 @@ private:
 };
 
 // Values held in memory only.
-class MemorySettingsBackend : public SettingsBackend {
+class MemorySettingsBackend : public SettingsBackend
+{
 public:
     std::optional<QVariant> Read(const QString& section, const QString& name) const override;
     bool Write(const QString& section, const QString& name, const QVariant& value) override;

@@ -3,7 +3,9 @@
 
 namespace kestrix {
 
-void LoadApplicationLanguageFile() {}
+void LoadApplicationLanguageFile()
+{
+}
 
 std::string TranslateString(std::string_view text, std::string_view)
 {
@@ -15,6 +17,8 @@ QString TranslateQString(const QString& text, std::string_view)
     return text;
 }
 
-void TranslateComponent(QObject*) {}
+void TranslateComponent(QObject*)
+{
+}
 
 } // namespace kestrix
