@@ -6,6 +6,8 @@
 #include "shell/SettingsStore.h"
 #include "support/MessageFormat.h"
 #include "support/Translation.h"
+#include "support/WebDownload.h"
+#include "support/WebHelpers.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -28,7 +30,8 @@ const char usageText[] =
     "                   [--output FILE] INPUT\n"
     "  kestrix-cli settings [--defaults] [--settings FILE] [--level N] [--save]\n"
     "\n"
-    "page      secures one HTML page. INPUT is a file, or - for standard input.\n"
+    "page      secures one HTML page. INPUT is a file, an http:// or https://\n"
+    "          address (downloaded first), or - for standard input.\n"
     "          -e scrambles the content, -a adds the access-limiting script,\n"
     "          -o optimises the markup; none of them means all three.\n"
     "          The result goes to --output FILE, or to standard output.\n"
@@ -39,7 +42,8 @@ const char usageText[] =
     "starts from the defaults; --settings FILE then applies an INI file as\n"
     "'settings' prints it; --level N (0 to 4) is applied last.\n";
 
-struct UsageError {
+struct UsageError
+{
     std::string message;
 };
 
@@ -64,15 +68,57 @@ bool ReadWhole(FILE* stream, std::string& out)
     return !std::ferror(stream);
 }
 
-// Reads a named file, or standard input for "-". Failures in the program's
-// words.
+std::string ReadFile(const QString& name);
+
+// Fetches a web address into a temporary file, reads it and deletes it.
+// Progress goes to standard error when that is a terminal.
+std::string DownloadInput(const QString& address)
+{
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    bool reported = false;
+    auto progress = [&](qint64 received, qint64 total) {
+        if (!terminal)
+            return;
+        // The same words as the download dialog's byte count.
+        const QString line =
+            FormatMessage(QStringLiteral("%d of %d bytes completed."),
+                          {QString::number(received), QString::number(total < 0 ? 0 : total)});
+        std::fprintf(stderr, "\r%s", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+        reported = true;
+    };
+    QString local;
+    const DownloadStatus status = DownloadToFile(address, local, progress);
+    if (reported)
+        std::fputs("\n", stderr);
+    if (status == DownloadStatus::Cancelled)
+        throw Cancelled{};
+    if (status != DownloadStatus::Succeeded)
+        throw Failure(DownloadFailureMessage(address, status).toStdString());
+    struct RemoveWhenDone
+    {
+        QString path;
+        ~RemoveWhenDone() { QFile::remove(path); }
+    } copy{local};
+    return ReadFile(local);
+}
+
+// Reads a named file, standard input for "-", or a web address. Failures in
+// the program's words.
 std::string ReadInput(const QString& name)
+{
+    if (IsWebAddress(name))
+        return DownloadInput(name);
+    return ReadFile(name);
+}
+
+std::string ReadFile(const QString& name)
 {
     std::string data;
     if (name == QLatin1String("-")) {
         if (!ReadWhole(stdin, data))
-            throw Failure(Message("Unable to read %s", {QStringLiteral("standard input")})
-                              .toStdString());
+            throw Failure(
+                Message("Unable to read %s", {QStringLiteral("standard input")}).toStdString());
         return data;
     }
     QFileInfo info(name);
@@ -111,7 +157,8 @@ StrengthEntries TranslatedStrengthEntries()
     return entries;
 }
 
-struct Options {
+struct Options
+{
     QString command;
     bool encrypt = false, limit = false, optimise = false;
     bool defaults = false, save = false;
@@ -177,7 +224,7 @@ ProtectionSettings EffectiveSettings(const Options& o, SettingsStore& store)
     if (!o.defaults)
         LoadProtectionSettings(store, settings, entries);
     if (!o.settingsFile.isEmpty()) {
-        const std::string text = ReadInput(o.settingsFile);
+        const std::string text = ReadFile(o.settingsFile);
         ApplySettingsText(text, settings, entries);
     }
     if (o.level) {
@@ -220,8 +267,8 @@ int Run(const QStringList& args)
     if (o.outputFile.isEmpty()) {
         if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
             std::fflush(stdout) != 0)
-            throw Failure(Message("Unable to write %s", {QStringLiteral("standard output")})
-                              .toStdString());
+            throw Failure(
+                Message("Unable to write %s", {QStringLiteral("standard output")}).toStdString());
     } else {
         WriteOutput(o.outputFile, page);
     }

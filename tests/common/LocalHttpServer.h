@@ -51,6 +51,12 @@ private:
     {
         QByteArray& buffer = pending_[socket];
         buffer += socket->readAll();
+        // Not HTTP (a TLS handshake, say): hang up.
+        if (!buffer.isEmpty() && !(buffer[0] >= 'A' && buffer[0] <= 'Z')) {
+            buffer.clear();
+            socket->abort();
+            return;
+        }
         const qsizetype end = buffer.indexOf("\r\n\r\n");
         if (end < 0)
             return;
