@@ -1,9 +1,11 @@
 #include "Corpus.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace bench {
 
@@ -13,11 +15,24 @@ namespace {
 std::string RealBodies(size_t want)
 {
     namespace fs = std::filesystem;
-    const char* roots[] = {std::getenv("KESTRIX_BENCH_HTML"), "/usr/share/doc/rust/html",
-                           "/root/.rustup/toolchains", "/usr/share/doc"};
+    std::vector<std::string> roots;
+    if (const char* env = std::getenv("KESTRIX_BENCH_HTML"))
+        roots.push_back(env);
+    // The Rust documentation, about 100,000 real pages, where installed.
+    if (FILE* pipe = popen("rustc --print sysroot 2>/dev/null", "r")) {
+        char line[4096] = {};
+        if (fgets(line, sizeof line, pipe)) {
+            std::string sysroot(line);
+            while (!sysroot.empty() && (sysroot.back() == '\n' || sysroot.back() == '\r'))
+                sysroot.pop_back();
+            roots.push_back(sysroot + "/share/doc/rust/html");
+        }
+        pclose(pipe);
+    }
+    roots.push_back("/usr/share/doc");
     std::string out;
-    for (const char* root : roots) {
-        if (!root || !fs::exists(root))
+    for (const std::string& root : roots) {
+        if (root.empty() || !fs::exists(root))
             continue;
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(root, ec);
@@ -54,7 +69,8 @@ std::string GeneratedBody(size_t want, bool withEdits)
         out += "<div class=\"section\" id=\"s" + std::to_string(n) + "\">\r\n";
         out += "<h2>Section " + std::to_string(n) + "</h2>\r\n";
         out += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod "
-               "tempor incididunt ut labore et dolore magna aliqua. Caf\xC3\xA9 \xE2\x82\xAC 5.</p>\r\n";
+               "tempor incididunt ut labore et dolore magna aliqua. Caf\xC3\xA9 \xE2\x82\xAC "
+               "5.</p>\r\n";
         out += "<table><tr><td>cell</td><td>value " + std::to_string(n) + "</td></tr></table>\r\n";
         if (withEdits)
             out += "<!-- note " + std::to_string(n) +

@@ -108,8 +108,7 @@ std::string CharsetFromContentType(std::string_view content)
 
 // Reads the attributes of the tag starting at `pos` (just after the tag
 // name) up to its ">"; calls `attribute(name, value)` for each.
-template <typename F>
-size_t ReadAttributes(std::string_view text, size_t pos, F attribute)
+template <typename F> size_t ReadAttributes(std::string_view text, size_t pos, F attribute)
 {
     const size_t n = text.size();
     while (pos < n) {
@@ -151,10 +150,12 @@ size_t ReadAttributes(std::string_view text, size_t pos, F attribute)
 // The charset declared by a meta element before the body, or "".
 std::string DeclaredCharset(std::string_view page)
 {
-    const std::string upper = UpperCaseAnsi(page);
-    size_t limit = upper.find("<BODY");
-    if (limit == std::string::npos)
-        limit = upper.size();
+    size_t limit = FindNoCase(page, "<BODY");
+    if (limit == std::string_view::npos)
+        limit = page.size();
+    // Only the text before the body is looked at.
+    const std::string_view headText = page.substr(0, limit);
+    const std::string upper = UpperCaseAnsi(headText);
     size_t pos = 0;
     while (pos < limit) {
         size_t lt = upper.find('<', pos);
@@ -170,7 +171,7 @@ std::string DeclaredCharset(std::string_view page)
         if (upper.compare(lt, 5, "<META") == 0 && lt + 5 < upper.size() &&
             (IsSpace(upper[lt + 5]) || upper[lt + 5] == '/')) {
             std::string charset, httpEquiv, content;
-            pos = ReadAttributes(page, lt + 5, [&](const std::string& n, const std::string& v) {
+            pos = ReadAttributes(headText, lt + 5, [&](const std::string& n, const std::string& v) {
                 if (n == "charset" && charset.empty())
                     charset = v;
                 else if (n == "http-equiv")
@@ -242,25 +243,58 @@ std::string NormaliseCharsetLabel(std::string_view label)
     if (l.empty())
         return {};
     static const std::pair<const char*, const char*> aliases[] = {
-        {"utf-8", "UTF-8"}, {"utf8", "UTF-8"}, {"unicode-1-1-utf-8", "UTF-8"},
-        {"unicode11utf8", "UTF-8"}, {"unicode20utf8", "UTF-8"}, {"x-unicode20utf8", "UTF-8"},
-        {"utf-16", "UTF-16LE"}, {"utf-16le", "UTF-16LE"}, {"unicode", "UTF-16LE"},
-        {"ucs-2", "UTF-16LE"}, {"utf-16be", "UTF-16BE"}, {"unicodefffe", "UTF-16BE"},
-        {"windows-1252", "windows-1252"}, {"cp1252", "windows-1252"},
-        {"x-cp1252", "windows-1252"}, {"iso-8859-1", "windows-1252"},
-        {"iso8859-1", "windows-1252"}, {"iso88591", "windows-1252"},
-        {"iso_8859-1", "windows-1252"}, {"iso_8859-1:1987", "windows-1252"},
-        {"iso-ir-100", "windows-1252"}, {"latin1", "windows-1252"}, {"l1", "windows-1252"},
-        {"csisolatin1", "windows-1252"}, {"cp819", "windows-1252"}, {"ibm819", "windows-1252"},
-        {"us-ascii", "windows-1252"}, {"ascii", "windows-1252"},
-        {"ansi_x3.4-1968", "windows-1252"}, {"iso-8859-9", "windows-1254"},
-        {"latin5", "windows-1254"}, {"iso-8859-11", "windows-874"}, {"tis-620", "windows-874"},
-        {"gb2312", "GBK"}, {"gbk", "GBK"}, {"x-gbk", "GBK"}, {"chinese", "GBK"},
-        {"csgb2312", "GBK"}, {"gb18030", "GB18030"}, {"shift_jis", "CP932"},
-        {"shift-jis", "CP932"}, {"sjis", "CP932"}, {"x-sjis", "CP932"}, {"ms_kanji", "CP932"},
-        {"windows-31j", "CP932"}, {"csshiftjis", "CP932"}, {"euc-kr", "CP949"},
-        {"ks_c_5601-1987", "CP949"}, {"windows-949", "CP949"}, {"big5", "BIG5-HKSCS"},
-        {"big5-hkscs", "BIG5-HKSCS"}, {"x-x-big5", "BIG5-HKSCS"},
+        {"utf-8", "UTF-8"},
+        {"utf8", "UTF-8"},
+        {"unicode-1-1-utf-8", "UTF-8"},
+        {"unicode11utf8", "UTF-8"},
+        {"unicode20utf8", "UTF-8"},
+        {"x-unicode20utf8", "UTF-8"},
+        {"utf-16", "UTF-16LE"},
+        {"utf-16le", "UTF-16LE"},
+        {"unicode", "UTF-16LE"},
+        {"ucs-2", "UTF-16LE"},
+        {"utf-16be", "UTF-16BE"},
+        {"unicodefffe", "UTF-16BE"},
+        {"windows-1252", "windows-1252"},
+        {"cp1252", "windows-1252"},
+        {"x-cp1252", "windows-1252"},
+        {"iso-8859-1", "windows-1252"},
+        {"iso8859-1", "windows-1252"},
+        {"iso88591", "windows-1252"},
+        {"iso_8859-1", "windows-1252"},
+        {"iso_8859-1:1987", "windows-1252"},
+        {"iso-ir-100", "windows-1252"},
+        {"latin1", "windows-1252"},
+        {"l1", "windows-1252"},
+        {"csisolatin1", "windows-1252"},
+        {"cp819", "windows-1252"},
+        {"ibm819", "windows-1252"},
+        {"us-ascii", "windows-1252"},
+        {"ascii", "windows-1252"},
+        {"ansi_x3.4-1968", "windows-1252"},
+        {"iso-8859-9", "windows-1254"},
+        {"latin5", "windows-1254"},
+        {"iso-8859-11", "windows-874"},
+        {"tis-620", "windows-874"},
+        {"gb2312", "GBK"},
+        {"gbk", "GBK"},
+        {"x-gbk", "GBK"},
+        {"chinese", "GBK"},
+        {"csgb2312", "GBK"},
+        {"gb18030", "GB18030"},
+        {"shift_jis", "CP932"},
+        {"shift-jis", "CP932"},
+        {"sjis", "CP932"},
+        {"x-sjis", "CP932"},
+        {"ms_kanji", "CP932"},
+        {"windows-31j", "CP932"},
+        {"csshiftjis", "CP932"},
+        {"euc-kr", "CP949"},
+        {"ks_c_5601-1987", "CP949"},
+        {"windows-949", "CP949"},
+        {"big5", "BIG5-HKSCS"},
+        {"big5-hkscs", "BIG5-HKSCS"},
+        {"x-x-big5", "BIG5-HKSCS"},
     };
     for (const auto& [name, charset] : aliases)
         if (l == name)

@@ -10,7 +10,13 @@ namespace kestrix {
 // 0xE0-0xFE except 0xF7 become 0xC0-0xDE, so positions are kept.
 std::string UpperCaseAnsi(std::string_view text);
 
-struct TextPieces {
+// Position of the first occurrence of `upperNeedle` (already upper-cased) in
+// `text` at or after `from`, comparing the text ANSI-upper-cased; npos when
+// there is none. Needs no upper-cased copy of the text.
+size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t from = 0);
+
+struct TextPieces
+{
     std::string before;
     std::string middle;
     std::string after;

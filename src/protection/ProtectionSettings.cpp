@@ -60,12 +60,24 @@ std::string HtmlEscapeText(std::string_view text)
     out.reserve(text.size() + text.size() / 8);
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\t': out += "        "; break;
-        default: out += c; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\t':
+            out += "        ";
+            break;
+        default:
+            out += c;
+            break;
         }
     }
     // Pairs of blanks, left to right and not overlapping, for as long as a

@@ -17,13 +17,14 @@ using ProtectionParts = unsigned;
 inline constexpr ProtectionParts allProtectionParts = partEncrypt | partLimitAccess | partOptimise;
 
 // The five entries of the strength list, index 0 to 4, in English.
-inline constexpr const char* strengthLevelNames[5] = {
-    "None", "Low (Single level of encryption)", "Medium (Default)", "High", "Very High"};
+inline constexpr const char* strengthLevelNames[5] = {"None", "Low (Single level of encryption)",
+                                                      "Medium (Default)", "High", "Very High"};
 
 // The section name of the persisted settings and of the settings text.
 inline constexpr std::string_view settingsSection = "FormEncryptionOptions";
 
-struct ProtectionSettings {
+struct ProtectionSettings
+{
     int StrengthLevel = 2;
     // The shown (possibly translated) text of the selected strength entry.
     std::string StrengthText = strengthLevelNames[2];
@@ -52,7 +53,8 @@ struct ProtectionSettings {
 };
 
 // One check box of the settings: its control name and the field it edits.
-struct SettingsCheckBox {
+struct SettingsCheckBox
+{
     const char* controlName;
     bool ProtectionSettings::*field;
 };

@@ -8,15 +8,102 @@ namespace {
 
 constexpr char hexDigits[] = "0123456789ABCDEF";
 
-// Appends one scrambled code unit below 256 as ScrambleText writes it.
-inline void AppendByte(std::string& out, unsigned c)
+// Which scrambled values below 256 must be written as \xHH.
+struct EscapeTable
 {
-    if (c < 32 || c > 127 || c == '"' || c == '<' || c == '>' || c == '\\') {
-        const char escape[4] = {'\\', 'x', hexDigits[c >> 4], hexDigits[c & 15]};
-        out.append(escape, 4);
-    } else {
-        out += static_cast<char>(c);
+    bool escape[256];
+    constexpr EscapeTable() : escape()
+    {
+        for (int c = 0; c < 256; ++c)
+            escape[c] = c < 32 || c > 127 || c == '"' || c == '<' || c == '>' || c == '\\';
     }
+};
+constexpr EscapeTable escapeTable;
+
+// Writes one scrambled code unit below 256 as ScrambleText writes it.
+inline char* PutByte(char* out, unsigned c)
+{
+    if (escapeTable.escape[c]) {
+        out[0] = '\\';
+        out[1] = 'x';
+        out[2] = hexDigits[c >> 4];
+        out[3] = hexDigits[c & 15];
+        return out + 4;
+    }
+    *out = static_cast<char>(c);
+    return out + 1;
+}
+
+// The key's XOR values, one per key position.
+std::string KeyValues(std::string_view key)
+{
+    std::string values(key);
+    for (char& c : values)
+        c = static_cast<char>(static_cast<unsigned char>(c) & 31u);
+    return values;
+}
+
+} // namespace
+
+namespace {
+
+// Appends the scrambled form of `text` to `out`, sized exactly first so the
+// output is written once, without reallocation.
+void AppendScrambled(std::string& out, std::string_view text, const std::string& values)
+{
+    const size_t keyLength = values.size();
+    size_t size = 0, k = 0;
+    for (unsigned char byte : text) {
+        size += escapeTable.escape[byte ^ static_cast<unsigned char>(values[k])] ? 4 : 1;
+        if (++k == keyLength)
+            k = 0;
+    }
+    const size_t old = out.size();
+    out.resize(old + size);
+    char* o = out.data() + old;
+    k = 0;
+    for (unsigned char byte : text) {
+        o = PutByte(o, byte ^ static_cast<unsigned char>(values[k]));
+        if (++k == keyLength)
+            k = 0;
+    }
+}
+
+void AppendScrambledUnits(std::string& out, const std::u16string& units, const std::string& values)
+{
+    const size_t keyLength = values.size();
+    size_t size = 0, k = 0;
+    for (char16_t unit : units) {
+        const unsigned c = unit ^ static_cast<unsigned char>(values[k]);
+        size += c >= 256 ? 6 : escapeTable.escape[c] ? 4 : 1;
+        if (++k == keyLength)
+            k = 0;
+    }
+    const size_t old = out.size();
+    out.resize(old + size);
+    char* o = out.data() + old;
+    k = 0;
+    for (char16_t unit : units) {
+        const unsigned c = unit ^ static_cast<unsigned char>(values[k]);
+        if (c < 256) {
+            o = PutByte(o, c);
+        } else {
+            o[0] = '\\';
+            o[1] = 'u';
+            o[2] = hexDigits[c >> 12];
+            o[3] = hexDigits[(c >> 8) & 15];
+            o[4] = hexDigits[(c >> 4) & 15];
+            o[5] = hexDigits[c & 15];
+            o += 6;
+        }
+        if (++k == keyLength)
+            k = 0;
+    }
+}
+
+std::string NonEmptyKeyValues(std::string_view key)
+{
+    return key.empty() ? std::string(1, '\0') : KeyValues(key);
 }
 
 } // namespace
@@ -24,37 +111,14 @@ inline void AppendByte(std::string& out, unsigned c)
 std::string ScrambleText(std::string_view text, std::string_view key)
 {
     std::string out;
-    if (key.empty())
-        return std::string(text);
-    out.reserve(text.size() + text.size() / 4 + 16);
-    const size_t keyLength = key.size();
-    size_t k = 0;
-    for (unsigned char byte : text) {
-        AppendByte(out, byte ^ (static_cast<unsigned char>(key[k]) & 31u));
-        if (++k == keyLength)
-            k = 0;
-    }
+    AppendScrambled(out, text, NonEmptyKeyValues(key));
     return out;
 }
 
 std::string ScrambleUnits(const std::u16string& units, std::string_view key)
 {
     std::string out;
-    out.reserve(units.size() + units.size() / 4 + 16);
-    const size_t keyLength = key.size();
-    size_t k = 0;
-    for (char16_t unit : units) {
-        const unsigned c = unit ^ (keyLength ? static_cast<unsigned char>(key[k]) & 31u : 0u);
-        if (c < 256) {
-            AppendByte(out, c);
-        } else {
-            const char escape[6] = {'\\', 'u', hexDigits[c >> 12], hexDigits[(c >> 8) & 15],
-                                    hexDigits[(c >> 4) & 15], hexDigits[c & 15]};
-            out.append(escape, 6);
-        }
-        if (keyLength && ++k == keyLength)
-            k = 0;
-    }
+    AppendScrambledUnits(out, units, NonEmptyKeyValues(key));
     return out;
 }
 
@@ -86,16 +150,21 @@ std::string LoaderSource(std::string_view key)
 
 namespace {
 
-std::string Layer(const std::string& scrambled, std::string_view key)
+constexpr std::string_view layerStart = "<SCRIPT>p8Rfhjqh=\"";
+constexpr std::string_view layerMiddle = "\";eval(unescape(\"";
+constexpr std::string_view layerEnd = "\"));</SCRIPT>";
+
+// One layer around a scrambled string that `appendScrambled` writes.
+template <typename F> std::string Layer(std::string_view key, size_t sizeHint, F appendScrambled)
 {
     const std::string loader = PercentEscape(LoaderSource(key));
     std::string layer;
-    layer.reserve(48 + scrambled.size() + loader.size());
-    layer += "<SCRIPT>p8Rfhjqh=\"";
-    layer += scrambled;
-    layer += "\";eval(unescape(\"";
+    layer.reserve(48 + sizeHint + loader.size());
+    layer += layerStart;
+    appendScrambled(layer);
+    layer += layerMiddle;
     layer += loader;
-    layer += "\"));</SCRIPT>";
+    layer += layerEnd;
     return layer;
 }
 
@@ -103,7 +172,9 @@ std::string Layer(const std::string& scrambled, std::string_view key)
 
 std::string WrapInLoader(std::string_view text, std::string_view key)
 {
-    return Layer(ScrambleText(text, key), key);
+    const std::string values = NonEmptyKeyValues(key);
+    return Layer(key, text.size() + text.size() / 8,
+                 [&](std::string& out) { AppendScrambled(out, text, values); });
 }
 
 std::string ScrambleContent(std::string_view text, int level)
@@ -121,7 +192,9 @@ std::string ScramblePageContent(std::string_view content, std::string_view page,
     // The innermost layer works on characters; every outer layer scrambles
     // the ASCII text of the layer inside it.
     const std::u16string units = DecodeToUtf16(content, DetectPageCharset(page));
-    std::string result = Layer(ScrambleUnits(units, contentKey), contentKey);
+    const std::string values = KeyValues(contentKey);
+    std::string result = Layer(contentKey, units.size() + units.size() / 8,
+                               [&](std::string& out) { AppendScrambledUnits(out, units, values); });
     for (int i = 2; i <= level; ++i)
         result = WrapInLoader(result, contentKey);
     return result;

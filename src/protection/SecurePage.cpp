@@ -43,7 +43,7 @@ bool ProtectionEngine::SecurePage(std::string& page) const
 
         // 4. The access script replaces any from an earlier run.
         if (parts & partLimitAccess) {
-            if (UpperCaseAnsi(body).find("KESTRIX-SCRIPT") != std::string::npos) {
+            if (FindNoCase(body, "KESTRIX-SCRIPT") != std::string::npos) {
                 bool complete = false;
                 TextPieces old = ExtractElement(body, scriptMarker, &complete);
                 if (complete)

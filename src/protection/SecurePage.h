@@ -14,7 +14,8 @@ inline constexpr std::string_view scriptMarker = "kestrix-script";
 
 // The engine: the settings and protections that the next runs use, and the
 // flag that lets the optimisation run.
-struct ProtectionEngine {
+struct ProtectionEngine
+{
     ProtectionSettings settings;
     ProtectionParts parts = allProtectionParts;
     bool OptimiseActive = false;
@@ -29,8 +30,14 @@ struct ProtectionEngine {
 
 // The application's one engine, shared by the dialog and the callers.
 ProtectionEngine& Engine();
-inline void SetProtectionParts(ProtectionParts bits) { Engine().SetProtectionParts(bits); }
-inline bool SecurePage(std::string& page) { return Engine().SecurePage(page); }
+inline void SetProtectionParts(ProtectionParts bits)
+{
+    Engine().SetProtectionParts(bits);
+}
+inline bool SecurePage(std::string& page)
+{
+    return Engine().SecurePage(page);
+}
 
 // True when the text contains "kestrix-content" exactly as written.
 bool IsSecuredPage(std::string_view text);

@@ -19,8 +19,8 @@ void LoadProtectionSettings(const SettingsStore& store, ProtectionSettings& sett
     const QString section = Section();
     // The combo box: its text first (selecting the entry of that name), then
     // its index, whose default is the index after setting the text.
-    const QString text = store.ReadString(
-        section, Name(strengthControlName, "Text"), QString::fromStdString(settings.StrengthText));
+    const QString text = store.ReadString(section, Name(strengthControlName, "Text"),
+                                          QString::fromStdString(settings.StrengthText));
     int level = settings.StrengthLevel;
     for (int i = 0; i < 5; ++i)
         if (QString::fromStdString(entries[i]) == text)
@@ -38,8 +38,8 @@ void LoadProtectionSettings(const SettingsStore& store, ProtectionSettings& sett
 bool SaveProtectionSettings(SettingsStore& store, const ProtectionSettings& settings)
 {
     const QString section = Section();
-    bool ok = store.WriteInteger(section, Name(strengthControlName, "ItemIndex"),
-                                 settings.StrengthLevel);
+    bool ok =
+        store.WriteInteger(section, Name(strengthControlName, "ItemIndex"), settings.StrengthLevel);
     ok = store.WriteString(section, Name(strengthControlName, "Text"),
                            QString::fromStdString(settings.StrengthText)) &&
          ok;

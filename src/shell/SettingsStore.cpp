@@ -124,8 +124,8 @@ QString UserDataFile(const QString& fileName)
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (!base.isEmpty()) {
-        const QString folder = base + QStringLiteral("/Marquell/") +
-                               QString::fromLatin1(applicationTitle);
+        const QString folder =
+            base + QStringLiteral("/Marquell/") + QString::fromLatin1(applicationTitle);
         if (QDir().mkpath(folder) && QFileInfo(folder).isDir())
             return folder + QLatin1Char('/') + fileName;
     }

@@ -24,7 +24,8 @@ inline const char* const settingsOrganisation = "Marquell";
 inline const char* const settingsApplication = "Marquell Kestrix";
 inline const char* const applicationTitle = "Marquell Kestrix v2.0";
 
-class SettingsStore {
+class SettingsStore
+{
 public:
     explicit SettingsStore(std::unique_ptr<SettingsBackend> backend);
     ~SettingsStore();

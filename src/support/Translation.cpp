@@ -1,24 +1,596 @@
-// Pass-through translation until the language file reader lands.
 #include "support/Translation.h"
+
+#include "platform/Errors.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDockWidget>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <functional>
+#include <unordered_set>
 
 namespace kestrix {
 
+namespace {
+
+const char numericConstantTooLarge[] = "Numeric constant too large.";
+
+bool IsBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Section names and keys compared without regard to letter case: ASCII
+// letters directly, other text through the locale's upper-casing when it is
+// valid text in the locale's encoding.
+std::string Fold(std::string_view s)
+{
+    bool ascii = true;
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (!ascii) {
+        const QByteArray bytes(s.data(), qsizetype(s.size()));
+        const QString text = QString::fromLocal8Bit(bytes);
+        if (text.toLocal8Bit() == bytes)
+            return text.toUpper().toLocal8Bit().toStdString();
+    }
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return out;
+}
+
+[[noreturn]] void ThrowNumericConstantTooLarge()
+{
+    // The message is itself translated, unless its own translation is the
+    // one that is broken.
+    static thread_local bool reporting = false;
+    std::string message = numericConstantTooLarge;
+    if (!reporting) {
+        reporting = true;
+        try {
+            message = TranslateString(numericConstantTooLarge);
+        } catch (const Failure&) {
+        }
+        reporting = false;
+    }
+    throw Failure(message);
+}
+
+bool IsOctal(char c)
+{
+    return c >= '0' && c <= '7';
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string ToBytes(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+QString FromBytes(const std::string& bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), qsizetype(bytes.size()));
+}
+
+QString& TitleStorage()
+{
+    static QString title = QStringLiteral("Marquell Kestrix v2.0");
+    return title;
+}
+
+} // namespace
+
+// ---- the table ----------------------------------------------------------
+
+void TranslationTable::Insert(std::string_view section, std::string_view key,
+                              std::string_view value)
+{
+    // Entries are name-value pairs split at the first "=": a key holding
+    // one cannot be stored.
+    if (key.find('=') != std::string_view::npos)
+        return;
+    sections_[Fold(section)][Fold(key)] = std::string(value);
+}
+
+const std::string* TranslationTable::Find(std::string_view section, std::string_view key) const
+{
+    if (sections_.empty() || key.find('=') != std::string_view::npos)
+        return nullptr;
+    const auto s = sections_.find(Fold(section));
+    if (s == sections_.end())
+        return nullptr;
+    const auto e = s->second.find(Fold(key));
+    return e == s->second.end() ? nullptr : &e->second;
+}
+
+std::string TranslationTable::Translate(std::string_view text, std::string_view section) const
+{
+    if (sections_.empty())
+        return std::string(text);
+    const std::string key = EscapeText(text);
+    const std::string* value = Find(section, key);
+    return UnescapeText(value ? std::string_view(*value) : std::string_view(key));
+}
+
+size_t TranslationTable::Size() const
+{
+    size_t n = 0;
+    for (const auto& [name, entries] : sections_)
+        n += entries.size();
+    return n;
+}
+
+void TranslationTable::Load(std::string_view fileText)
+{
+    std::string section;
+    std::string pendingKey;
+    size_t pos = 0;
+    while (pos < fileText.size()) {
+        // Lines end with CR LF, LF or CR.
+        size_t end = pos;
+        while (end < fileText.size() && fileText[end] != '\n' && fileText[end] != '\r')
+            ++end;
+        const std::string_view line = Trim(fileText.substr(pos, end - pos));
+        pos = end;
+        if (pos < fileText.size()) {
+            if (fileText[pos] == '\r' && pos + 1 < fileText.size() && fileText[pos + 1] == '\n')
+                pos += 2;
+            else
+                pos += 1;
+        }
+
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '<') {
+            // "<", anything without "-", "//", the name, "-", anything.
+            section.clear();
+            const size_t slashes = line.find("//");
+            const size_t p = slashes == std::string_view::npos ? 1 : slashes + 2;
+            const size_t q = line.find('-');
+            if (q != std::string_view::npos && q > p)
+                section = std::string(line.substr(p, q - p));
+            continue;
+        }
+        if (line.substr(0, 2) == "E=") {
+            pendingKey = std::string(Trim(line.substr(2)));
+            continue;
+        }
+        if (line.substr(0, 2) == "T=") {
+            const std::string_view translation = Trim(line.substr(2));
+            if (!pendingKey.empty() && !translation.empty() && translation != "*")
+                Insert(section, pendingKey, translation);
+            pendingKey.clear();
+            continue;
+        }
+    }
+}
+
+// ---- escapes --------------------------------------------------------------
+
+std::string EscapeText(std::string_view text)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case 7:
+            out += "\\a";
+            break;
+        case 8:
+            out += "\\b";
+            break;
+        case 9:
+            out += "\\t";
+            break;
+        case 10:
+            out += "\\n";
+            break;
+        case 11:
+            out += "\\v";
+            break;
+        case 12:
+            out += "\\f";
+            break;
+        case 13:
+            out += "\\r";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            if (c < 32) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
+std::string UnescapeText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        const char c = text[i];
+        if (c != '\\' || i + 1 == n) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const char e = text[i + 1];
+        i += 2;
+        switch (e) {
+        case '"':
+        case '\'':
+        case '?':
+        case '\\':
+            out += e;
+            break;
+        case 'a':
+            out += '\a';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'v':
+            out += '\v';
+            break;
+        case 'x': {
+            if (i == n) {
+                out += "\\x";
+                break;
+            }
+            int value = HexValue(text[i]);
+            if (value < 0) {
+                // Not a number: "\x" stays, decoding goes on with the character.
+                out += "\\x";
+                break;
+            }
+            ++i;
+            if (i < n && HexValue(text[i]) >= 0)
+                value = value * 16 + HexValue(text[i++]);
+            out += char(value);
+            break;
+        }
+        default:
+            if (IsOctal(e)) {
+                int value = e - '0';
+                for (int k = 0; k < 2 && i < n && IsOctal(text[i]); ++k)
+                    value = value * 8 + (text[i++] - '0');
+                if (value > 255)
+                    ThrowNumericConstantTooLarge();
+                out += char(value);
+            } else {
+                out += '\\';
+                out += e;
+            }
+        }
+    }
+    return out;
+}
+
+// ---- loading ----------------------------------------------------------------
+
+bool LoadLanguageFile(const QString& path, TranslationTable& table)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    // A file that cannot be read to its end is not used at all, rather than
+    // half of it.
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    table.Load(std::string_view(bytes.constData(), size_t(bytes.size())));
+    return true;
+}
+
+bool LoadLanguageFile(const QString& path)
+{
+    TranslationTable table;
+    const bool loaded = LoadLanguageFile(path, table);
+    ApplicationTranslationTable() = std::move(table);
+    return loaded;
+}
+
 void LoadApplicationLanguageFile()
 {
+    QString folder =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    if (folder.isEmpty())
+        return;
+    LoadLanguageFile(folder + QLatin1Char('/') + QLatin1String(languageFileName));
 }
 
-std::string TranslateString(std::string_view text, std::string_view)
+TranslationTable& ApplicationTranslationTable()
 {
-    return std::string(text);
+    static TranslationTable table;
+    return table;
 }
 
-QString TranslateQString(const QString& text, std::string_view)
+std::string TranslateString(std::string_view text, std::string_view section)
 {
-    return text;
+    return ApplicationTranslationTable().Translate(text, section);
 }
 
-void TranslateComponent(QObject*)
+QString TranslateQString(const QString& text, std::string_view section)
 {
+    if (ApplicationTranslationTable().Empty())
+        return text;
+    return FromBytes(TranslateString(ToBytes(text), section));
+}
+
+QString ApplicationTitle()
+{
+    return TitleStorage();
+}
+
+void SetApplicationTitle(const QString& title)
+{
+    TitleStorage() = title;
+}
+
+// ---- components -------------------------------------------------------------
+
+namespace {
+
+// A window class of its own: dialogs, main windows and parentless windows;
+// menus, docks and tool bars floating as windows belong to their window.
+bool IsForm(const QObject* object)
+{
+    const auto* w = qobject_cast<const QWidget*>(object);
+    if (!w || qobject_cast<const QMenu*>(w) || qobject_cast<const QDockWidget*>(w) ||
+        qobject_cast<const QToolBar*>(w))
+        return false;
+    return qobject_cast<const QDialog*>(w) || qobject_cast<const QMainWindow*>(w) ||
+           (w->isWindow() && !w->parentWidget());
+}
+
+class ComponentTranslator
+{
+public:
+    void Translate(QObject* component)
+    {
+        const std::string section = TranslationSection(component);
+        auto tr = [&](const QString& text, const std::function<void(const QString&)>& set) {
+            if (text.isEmpty())
+                return;
+            const QString translated = FromBytes(TranslateString(ToBytes(text), section));
+            if (translated != text)
+                set(translated);
+        };
+        bool ownChildren = true;
+
+        if (component == QCoreApplication::instance()) {
+            tr(ApplicationTitle(), [](const QString& t) { SetApplicationTitle(t); });
+        } else if (auto* combo = qobject_cast<QComboBox*>(component)) {
+            const int index = combo->currentIndex();
+            const QString editText = combo->isEditable() ? combo->currentText() : QString();
+            TranslateWidgetTips(combo, tr);
+            for (int i = 0; i < combo->count(); ++i)
+                tr(combo->itemText(i), [&](const QString& t) { combo->setItemText(i, t); });
+            combo->setCurrentIndex(index);
+            if (combo->isEditable() && index < 0)
+                tr(editText, [&](const QString& t) { combo->setEditText(t); });
+            // The line edit and the pop-up are the combo box's own parts.
+            ownChildren = false;
+        } else if (auto* tabs = qobject_cast<QTabWidget*>(component)) {
+            TranslateWidgetTips(tabs, tr);
+            for (int i = 0; i < tabs->count(); ++i) {
+                tr(tabs->tabText(i), [&](const QString& t) { tabs->setTabText(i, t); });
+                tr(tabs->tabToolTip(i), [&](const QString& t) { tabs->setTabToolTip(i, t); });
+            }
+        } else if (auto* bar = qobject_cast<QTabBar*>(component)) {
+            TranslateWidgetTips(bar, tr);
+            // A tab widget's own bar was translated with the tab widget.
+            if (!qobject_cast<QTabWidget*>(bar->parent()))
+                for (int i = 0; i < bar->count(); ++i) {
+                    tr(bar->tabText(i), [&](const QString& t) { bar->setTabText(i, t); });
+                    tr(bar->tabToolTip(i), [&](const QString& t) { bar->setTabToolTip(i, t); });
+                }
+        } else if (auto* view = qobject_cast<QAbstractItemView*>(component)) {
+            TranslateWidgetTips(view, tr);
+            // A header view shows its view's column titles: nothing of its own.
+            QAbstractItemModel* model = view->model();
+            if (!qobject_cast<QHeaderView*>(view) && model && models_.insert(model).second)
+                for (int col = 0; col < model->columnCount(); ++col)
+                    tr(model->headerData(col, Qt::Horizontal).toString(),
+                       [&](const QString& t) { model->setHeaderData(col, Qt::Horizontal, t); });
+            ownChildren = false;
+        } else if (auto* menu = qobject_cast<QMenu*>(component)) {
+            tr(menu->title(), [&](const QString& t) { menu->setTitle(t); });
+            TranslateWidgetTips(menu, tr);
+            skip_.insert(menu->menuAction());
+        } else if (auto* widget = qobject_cast<QWidget*>(component)) {
+            TranslateWidget(widget, tr);
+        } else if (auto* action = qobject_cast<QAction*>(component)) {
+            TranslateAction(action, tr);
+        }
+
+        // A spin box's line edit is its own part.
+        if (qobject_cast<QAbstractSpinBox*>(component))
+            ownChildren = false;
+        if (auto* toolBar = qobject_cast<QToolBar*>(component))
+            skip_.insert(toolBar->toggleViewAction());
+        if (auto* dock = qobject_cast<QDockWidget*>(component))
+            skip_.insert(dock->toggleViewAction());
+        if (!ownChildren)
+            return;
+        const QObjectList children = component->children();
+        for (QObject* child : children)
+            if (!skip_.count(child))
+                Translate(child);
+    }
+
+private:
+    using Tr = std::function<void(const QString&, const std::function<void(const QString&)>&)>;
+
+    static void TranslateWidgetTips(QWidget* w, const Tr& tr)
+    {
+        tr(w->windowTitle(), [&](const QString& t) { w->setWindowTitle(t); });
+        tr(w->toolTip(), [&](const QString& t) { w->setToolTip(t); });
+        tr(w->statusTip(), [&](const QString& t) { w->setStatusTip(t); });
+    }
+
+    static void TranslateWidget(QWidget* w, const Tr& tr)
+    {
+        TranslateWidgetTips(w, tr);
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            tr(label->text(), [&](const QString& t) { label->setText(t); });
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            // A tool button showing an action follows the action.
+            auto* tool = qobject_cast<QToolButton*>(w);
+            if (!tool || !tool->defaultAction())
+                tr(button->text(), [&](const QString& t) { button->setText(t); });
+        } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            tr(group->title(), [&](const QString& t) { group->setTitle(t); });
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            tr(edit->text(), [&](const QString& t) { edit->setText(t); });
+            tr(edit->placeholderText(), [&](const QString& t) { edit->setPlaceholderText(t); });
+        } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+            TranslateLines(plain->toPlainText(), tr,
+                           [&](const QString& t) { plain->setPlainText(t); });
+        } else if (auto* rich = qobject_cast<QTextEdit*>(w)) {
+            TranslateLines(rich->toPlainText(), tr,
+                           [&](const QString& t) { rich->setPlainText(t); });
+        }
+    }
+
+    // A multi-line text is one key, its lines joined by CR LF.
+    static void TranslateLines(const QString& text, const Tr& tr,
+                               const std::function<void(const QString&)>& set)
+    {
+        QString joined = text;
+        joined.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        tr(joined, [&](const QString& t) {
+            QString lines = t;
+            lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            set(lines);
+        });
+    }
+
+    static void TranslateAction(QAction* a, const Tr& tr)
+    {
+        // Without a tip or icon text of its own, an action derives them from
+        // its text; those follow the text and are not set separately.
+        const QString tip = a->toolTip();
+        const QString iconText = a->iconText();
+        tr(a->text(), [&](const QString& t) { a->setText(t); });
+        if (a->toolTip() == tip)
+            tr(tip, [&](const QString& t) { a->setToolTip(t); });
+        if (a->iconText() == iconText)
+            tr(iconText, [&](const QString& t) { a->setIconText(t); });
+        tr(a->statusTip(), [&](const QString& t) { a->setStatusTip(t); });
+    }
+
+    std::unordered_set<const QAbstractItemModel*> models_;
+    std::unordered_set<const QObject*> skip_;
+};
+
+} // namespace
+
+std::string TranslationSection(const QObject* component)
+{
+    for (const QObject* o = component; o; o = o->parent())
+        if (IsForm(o)) {
+            // The class name without its namespace: "kestrix::TFormKestrix"
+            // is the section "TFormKestrix".
+            const std::string_view name = o->metaObject()->className();
+            const size_t colons = name.rfind("::");
+            return std::string(colons == std::string_view::npos ? name : name.substr(colons + 2));
+        }
+    return std::string(applicationSection);
+}
+
+void TranslateComponent(QObject* component)
+{
+    if (!component)
+        return;
+    ComponentTranslator().Translate(component);
+}
+
+void TranslateApplication()
+{
+    static bool translated = false;
+    if (translated)
+        return;
+    translated = true;
+    if (QCoreApplication::instance())
+        TranslateComponent(QCoreApplication::instance());
+    else
+        SetApplicationTitle(
+            FromBytes(TranslateString(ToBytes(ApplicationTitle()), applicationSection)));
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget* w : windows)
+            if (!w->parentWidget())
+                TranslateComponent(w);
+    }
 }
 
 } // namespace kestrix
