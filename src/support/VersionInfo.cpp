@@ -4,28 +4,10 @@
 
 namespace kestrix {
 
-namespace {
-QString& CurrentTitle()
-{
-    static QString title = QStringLiteral("Marquell Kestrix v2.0");
-    return title;
-}
-} // namespace
-
 VersionInfo ProgramVersionInfo()
 {
     return VersionInfo{QStringLiteral(KESTRIX_VERSION_TEXT), QStringLiteral(KESTRIX_COMMENTS),
                        QStringLiteral(KESTRIX_COPYRIGHT)};
-}
-
-QString ApplicationTitle()
-{
-    return CurrentTitle();
-}
-
-void SetApplicationTitle(const QString& title)
-{
-    CurrentTitle() = title;
 }
 
 QString HomePageUrl()

@@ -1,5 +1,5 @@
-// The program's version details, fixed when it is built, the application
-// title in use, and the addresses of the maker's web pages.
+// The program's version details, fixed when it is built, and the addresses
+// of the maker's web pages.
 #pragma once
 
 #include <QString>
@@ -15,11 +15,6 @@ struct VersionInfo
     QString LegalCopyright;
 };
 VersionInfo ProgramVersionInfo();
-
-// The application title: "Marquell Kestrix v2.0" until start-up sets its
-// translation.
-QString ApplicationTitle();
-void SetApplicationTitle(const QString& title);
 
 // The maker's home page. There is no installer record to read it from on
 // this platform, so it is the built-in address.

@@ -3,7 +3,6 @@
 #include "platform/DesktopOpen.h"
 #include "support/MessageFormat.h"
 #include "support/Translation.h"
-#include "support/VersionInfo.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,4 +1,5 @@
 // The about box: its number formats, the link styling and what it shows.
+#include "support/Translation.h"
 #include "support/UnitAboutBox.h"
 #include "support/VersionInfo.h"
 #include "support/WebHelpers.h"
