@@ -4,12 +4,26 @@
 #include "protection/ProtectionSettings.h"
 
 #include <string>
+#include <string_view>
 
 namespace kestrix {
 
 // Optimises the page text in place as the optimisation switches say. The
 // caller decides whether optimisation runs at all (partOptimise and the
 // engine's OptimiseActive flag).
+//
+// The end tags "</P>", "</TR>" and "</TD>" are replaced textually. The other
+// steps work on the HTML5 document tree of the page and change only the
+// bytes of what they edit: comments, the tags of replaced and removed
+// elements, comment markers in scripts and styles, whitespace in text. What
+// they leave alone stays byte for byte as it was. Server-side code ("<? ?>",
+// "<% %>") and the body start and end marks that securing splits on are never
+// edited. A page beyond the parser's limits (pathological nesting) keeps the
+// textual replacements only.
 void OptimisePage(std::string& page, const ProtectionSettings& settings);
+
+// True when an enabled document-tree step could find something to edit in
+// the page; when false, OptimisePage does not parse the page at all.
+bool OptimiseNeedsDocumentModel(std::string_view page, const ProtectionSettings& settings);
 
 } // namespace kestrix

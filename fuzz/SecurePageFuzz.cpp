@@ -1,0 +1,71 @@
+// Fuzzes the optimisation and the whole securing run with every switch on:
+// neither may crash or hang, the optimised page must still parse, and the
+// body marks that securing splits on must survive when the input had them.
+#include "platform/HtmlDocument.h"
+#include "protection/Optimise.h"
+#include "protection/PageText.h"
+#include "protection/SecurePage.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+kestrix::ProtectionSettings AllSwitches()
+{
+    kestrix::ProtectionSettings s;
+    s.StrengthLevel = 1;
+    s.DisableRightClicking = s.DisableSelection = s.DisableDragAndDrop = true;
+    s.DisableStatusBar = s.HideScriptErrors = s.BreakOutOfFrames = true;
+    s.DisablePrinting = s.DisableOfflineViewing = true;
+    s.RemoveTbody = s.RemoveComments = s.ReplaceSimpleTags = true;
+    s.RemoveEndP = s.RemoveEndTR = s.RemoveEndTD = true;
+    s.RemoveGroupComments = s.MergeWhitespace = s.OptimizeCode = true;
+    return s;
+}
+
+void Check(bool condition, const char* what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "check failed: %s\n", what);
+        std::abort();
+    }
+}
+
+bool HasBody(const std::string& text)
+{
+    bool found = false;
+    kestrix::SplitAtElement(text, "body", &found);
+    return found;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const kestrix::ProtectionSettings settings = AllSwitches();
+
+    std::string page = input;
+    kestrix::OptimisePage(page, settings);
+    if (kestrix::HtmlDocument(input).IsParsed())
+        Check(kestrix::HtmlDocument(page).IsParsed(), "the optimised page parses");
+    if (HasBody(input))
+        Check(HasBody(page), "the body marks survive the optimisation");
+
+    kestrix::ProtectionEngine engine;
+    engine.settings = settings;
+    engine.OptimiseActive = true;
+    engine.SetProtectionParts(kestrix::allProtectionParts);
+    std::string secured = input;
+    const bool ok = engine.SecurePage(secured);
+    Check(ok == HasBody(page), "a page is secured exactly when its body marks are found");
+    if (ok) {
+        Check(kestrix::IsSecuredPage(secured), "the secured page carries the content marker");
+    } else {
+        Check(secured == input, "a page that cannot be secured is left as it was");
+    }
+    return 0;
+}

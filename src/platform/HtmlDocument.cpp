@@ -1,0 +1,557 @@
+#include "platform/HtmlDocument.h"
+
+#include <gumbo.h>
+
+#include <chrono>
+#include <climits>
+#include <csetjmp>
+#include <cstdlib>
+#include <map>
+
+namespace kestrix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every block the parser allocates is kept in one list, so that a parse can
+// be abandoned at any moment and its memory released without walking the
+// tree (the parser's own release recurses once per level of nesting, which
+// overflows the stack on deeply nested pages).
+struct alignas(16) Block
+{
+    Block* previous;
+    Block* next;
+    size_t size;
+};
+
+struct Arena
+{
+    Block* first = nullptr;
+    size_t bytes = 0;
+    size_t byteLimit = 0;
+    unsigned calls = 0;
+    Clock::time_point deadline;
+    std::jmp_buf escape;
+
+    ~Arena() { ReleaseAll(); }
+
+    void ReleaseAll()
+    {
+        Block* block = first;
+        while (block) {
+            Block* next = block->next;
+            std::free(block);
+            block = next;
+        }
+        first = nullptr;
+        bytes = 0;
+    }
+};
+
+// The parser's allocator. Some inputs make the HTML5 tree construction
+// quadratic in time or memory (thousands of misnested formatting elements,
+// very deep nesting, tens of thousands of attributes on one tag); when the
+// parse outgrows its budget of memory or time it is abandoned by jumping
+// back to ParseWithin, which is safe because the parser is plain C and
+// everything it holds lives in the arena.
+void* ArenaAllocate(void* userdata, size_t size)
+{
+    auto* arena = static_cast<Arena*>(userdata);
+    if (size > arena->byteLimit - arena->bytes)
+        std::longjmp(arena->escape, 1);
+    if ((++arena->calls & 1023u) == 0 && Clock::now() > arena->deadline)
+        std::longjmp(arena->escape, 1);
+    auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
+    if (!block)
+        std::longjmp(arena->escape, 1);
+    block->previous = nullptr;
+    block->next = arena->first;
+    block->size = size;
+    if (arena->first)
+        arena->first->previous = block;
+    arena->first = block;
+    arena->bytes += size;
+    return block + 1;
+}
+
+void ArenaRelease(void* userdata, void* pointer)
+{
+    if (!pointer)
+        return;
+    auto* arena = static_cast<Arena*>(userdata);
+    Block* block = static_cast<Block*>(pointer) - 1;
+    if (block->previous)
+        block->previous->next = block->next;
+    else
+        arena->first = block->next;
+    if (block->next)
+        block->next->previous = block->previous;
+    arena->bytes -= block->size;
+    std::free(block);
+}
+
+// Runs the parser; null when it was abandoned. Holds no object with a
+// destructor, so the jump back into it skips nothing.
+GumboOutput* ParseWithin(Arena& arena, const GumboOptions& options, const char* data, size_t size)
+{
+    if (setjmp(arena.escape) != 0)
+        return nullptr;
+    return gumbo_parse_with_options(&options, data, size);
+}
+
+const GumboNode* AsNode(const void* node)
+{
+    return static_cast<const GumboNode*>(node);
+}
+
+bool IsElementNode(const GumboNode* node)
+{
+    return node && (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE);
+}
+
+bool IsTextNode(const GumboNode* node)
+{
+    return node && (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE ||
+                    node->type == GUMBO_NODE_CDATA);
+}
+
+char Lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool IsTagEnd(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '/' || c == '>';
+}
+
+// True when `text` starts with `prefix` followed by the lower-case `name`
+// (any case in the text) and a character that ends a tag name.
+bool IsTagText(std::string_view text, std::string_view prefix, std::string_view name)
+{
+    if (text.size() < prefix.size() + name.size() + 1 || text.substr(0, prefix.size()) != prefix)
+        return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (Lower(text[prefix.size() + i]) != name[i])
+            return false;
+    return IsTagEnd(text[prefix.size() + name.size()]);
+}
+
+} // namespace
+
+struct HtmlDocument::Parse
+{
+    Arena arena;
+    GumboOutput* output = nullptr;
+    // Every node in document order.
+    std::vector<const GumboNode*> nodes;
+};
+
+HtmlDocument::HtmlDocument(std::string_view page) : page_(page), parse_(std::make_unique<Parse>())
+{
+    // The parser counts positions in 32 bits.
+    if (page.size() > UINT_MAX / 2)
+        return;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = ArenaAllocate;
+    options.deallocator = ArenaRelease;
+    options.userdata = &parse_->arena;
+    options.max_errors = 0;
+    // A real page needs about ten times its size; sixty-four megabytes of
+    // headroom keeps small pages well clear of the limit.
+    parse_->arena.byteLimit = (size_t(64) << 20) + page.size() * 40;
+    // A real page parses at several megabytes a second; the budget is a
+    // multiple of that, so only pathological markup reaches it.
+    const double seconds = 2.0 + double(page.size()) / double(1 << 20);
+    parse_->arena.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>(seconds));
+    const char* data = page.empty() ? "" : page.data();
+    parse_->output = ParseWithin(parse_->arena, options, data, page.size());
+    if (!parse_->output) {
+        parse_->arena.ReleaseAll();
+        return;
+    }
+    // The nodes in document order, walked with an explicit stack: the tree
+    // may be as deep as the page's nesting.
+    std::vector<std::pair<const GumboNode*, unsigned>> stack;
+    stack.emplace_back(parse_->output->document, 0);
+    while (!stack.empty()) {
+        auto& [node, next] = stack.back();
+        const GumboVector* children = nullptr;
+        if (node->type == GUMBO_NODE_DOCUMENT)
+            children = &node->v.document.children;
+        else if (IsElementNode(node))
+            children = &node->v.element.children;
+        if (next == 0 && node->type != GUMBO_NODE_DOCUMENT)
+            parse_->nodes.push_back(node);
+        if (!children || next >= children->length) {
+            stack.pop_back();
+            continue;
+        }
+        const auto* child = static_cast<const GumboNode*>(children->data[next]);
+        ++next;
+        stack.emplace_back(child, 0);
+    }
+}
+
+HtmlDocument::~HtmlDocument() = default;
+
+bool HtmlDocument::IsParsed() const
+{
+    return parse_->output != nullptr;
+}
+
+std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) const
+{
+    std::vector<HtmlNode> out;
+    for (const GumboNode* node : parse_->nodes)
+        if (IsElementNode(node) && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
+            TagName(HtmlNode(node)) == name)
+            out.push_back(HtmlNode(node));
+    return out;
+}
+
+std::vector<HtmlNode> HtmlDocument::Comments() const
+{
+    std::vector<HtmlNode> out;
+    for (const GumboNode* node : parse_->nodes)
+        if (node->type == GUMBO_NODE_COMMENT)
+            out.push_back(HtmlNode(node));
+    return out;
+}
+
+std::vector<HtmlNode> HtmlDocument::Texts() const
+{
+    std::vector<HtmlNode> out;
+    for (const GumboNode* node : parse_->nodes)
+        if (IsTextNode(node))
+            out.push_back(HtmlNode(node));
+    return out;
+}
+
+std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
+{
+    std::vector<HtmlNode> out;
+    if (!IsParsed())
+        return out;
+    // A walk that counts the excluded elements open around each node.
+    struct Level
+    {
+        const GumboNode* node;
+        unsigned next;
+        bool excluded;
+    };
+    std::vector<Level> stack{{parse_->output->document, 0, false}};
+    unsigned excluded = 0;
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        const GumboVector* children = level.node->type == GUMBO_NODE_DOCUMENT
+                                          ? &level.node->v.document.children
+                                          : &level.node->v.element.children;
+        if (level.next >= children->length) {
+            if (level.excluded)
+                --excluded;
+            stack.pop_back();
+            continue;
+        }
+        const auto* child = static_cast<const GumboNode*>(children->data[level.next++]);
+        if (IsTextNode(child)) {
+            if (excluded == 0)
+                out.push_back(HtmlNode(child));
+        } else if (IsElementNode(child)) {
+            bool skip = false;
+            if (child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+                const std::string name = TagName(HtmlNode(child));
+                for (std::string_view n : names)
+                    skip = skip || n == name;
+            }
+            if (skip)
+                ++excluded;
+            stack.push_back({child, 0, skip});
+        }
+    }
+    return out;
+}
+
+std::string HtmlDocument::TagName(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return {};
+    const GumboElement& element = node->v.element;
+    if (element.tag != GUMBO_TAG_UNKNOWN) {
+        std::string name = gumbo_normalized_tagname(element.tag);
+        for (char& c : name)
+            c = Lower(c);
+        return name;
+    }
+    // An unknown tag's name is only in its source text.
+    GumboStringPiece piece = element.original_tag;
+    if (!piece.data || piece.length < 2)
+        return {};
+    gumbo_tag_from_original_text(&piece);
+    std::string name(piece.data, piece.length);
+    for (char& c : name)
+        c = Lower(c);
+    return name;
+}
+
+bool HtmlDocument::IsHtmlElement(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    return IsElementNode(node) && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
+}
+
+HtmlNode HtmlDocument::Parent(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!node || !node->parent || node->parent->type == GUMBO_NODE_DOCUMENT)
+        return HtmlNode();
+    return HtmlNode(node->parent);
+}
+
+namespace {
+
+// The span of a piece of reported source, when it lies inside the page.
+HtmlSpan SpanOf(std::string_view page, const GumboStringPiece& piece)
+{
+    if (!piece.data || piece.length == 0 || piece.data < page.data() ||
+        piece.data > page.data() + page.size() ||
+        piece.length > size_t(page.data() + page.size() - piece.data))
+        return {};
+    return {size_t(piece.data - page.data()), piece.length};
+}
+
+} // namespace
+
+HtmlSpan HtmlDocument::StartTag(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return {};
+    // Copies made by the parser (reconstructed or adoption-agency clones)
+    // report the source of the element they copy.
+    if (node->parse_flags &
+        (GUMBO_INSERTION_BY_PARSER | GUMBO_INSERTION_IMPLIED |
+         GUMBO_INSERTION_CONVERTED_FROM_END_TAG | GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
+         GUMBO_INSERTION_ADOPTION_AGENCY_CLONED))
+        return {};
+    const HtmlSpan span = SpanOf(page_, node->v.element.original_tag);
+    if (span.empty() || !IsTagText(page_.substr(span.offset, span.length), "<", TagName(handle)))
+        return {};
+    return span;
+}
+
+HtmlSpan HtmlDocument::EndTag(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return {};
+    const HtmlSpan span = SpanOf(page_, node->v.element.original_end_tag);
+    if (span.empty() || !IsTagText(page_.substr(span.offset, span.length), "</", TagName(handle)))
+        return {};
+    return span;
+}
+
+HtmlSpan HtmlDocument::Source(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!node || node->type == GUMBO_NODE_DOCUMENT || IsElementNode(node))
+        return {};
+    return SpanOf(page_, node->v.text.original_text);
+}
+
+std::string HtmlDocument::CommentText(HtmlNode handle) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!node || node->type != GUMBO_NODE_COMMENT || !node->v.text.text)
+        return {};
+    return node->v.text.text;
+}
+
+std::optional<std::string_view> HtmlDocument::RawAttribute(HtmlNode handle,
+                                                           std::string_view name) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return std::nullopt;
+    const GumboVector& attributes = node->v.element.attributes;
+    for (unsigned i = 0; i < attributes.length; ++i) {
+        const auto* attribute = static_cast<const GumboAttribute*>(attributes.data[i]);
+        if (attribute->name && name == attribute->name) {
+            // An attribute without value reports its name as the value.
+            if (attribute->original_value.data == attribute->original_name.data)
+                return std::string_view();
+            const HtmlSpan span = SpanOf(page_, attribute->original_value);
+            return page_.substr(span.offset, span.length);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> HtmlDocument::Attribute(HtmlNode handle, std::string_view name) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return std::nullopt;
+    const GumboVector& attributes = node->v.element.attributes;
+    for (unsigned i = 0; i < attributes.length; ++i) {
+        const auto* attribute = static_cast<const GumboAttribute*>(attributes.data[i]);
+        if (attribute->name && name == attribute->name)
+            return std::string(attribute->value ? attribute->value : "");
+    }
+    return std::nullopt;
+}
+
+std::string HtmlDocument::InnerHtml(HtmlNode handle) const
+{
+    const GumboNode* element = AsNode(handle.node_);
+    const HtmlSpan start = StartTag(handle);
+    if (start.empty())
+        return {};
+    const HtmlSpan end = EndTag(handle);
+    size_t last = start.end();
+    if (!end.empty()) {
+        last = end.offset;
+    } else {
+        // Without an end tag the content reaches as far as its descendants'
+        // source does.
+        std::vector<const GumboNode*> stack{element};
+        while (!stack.empty()) {
+            const GumboNode* node = stack.back();
+            stack.pop_back();
+            HtmlSpan span;
+            if (IsElementNode(node)) {
+                span = SpanOf(page_, node->v.element.original_end_tag);
+                if (span.empty())
+                    span = SpanOf(page_, node->v.element.original_tag);
+                const GumboVector& children = node->v.element.children;
+                for (unsigned i = 0; i < children.length; ++i)
+                    stack.push_back(static_cast<const GumboNode*>(children.data[i]));
+            } else {
+                span = SpanOf(page_, node->v.text.original_text);
+            }
+            if (!span.empty() && span.end() > last)
+                last = span.end();
+        }
+    }
+    if (last < start.end())
+        return {};
+    return std::string(page_.substr(start.end(), last - start.end()));
+}
+
+std::string HtmlDocument::ReplacementStartTag(HtmlNode element, std::string_view newName) const
+{
+    std::string tag = "<";
+    tag += newName;
+    if (const auto id = RawAttribute(element, "id")) {
+        tag += " id=";
+        if (id->size() >= 2 && (id->front() == '"' || id->front() == '\'') &&
+            id->back() == id->front()) {
+            tag += *id;
+        } else {
+            // An unquoted value (or none) is written in double quotes; a quote
+            // inside it becomes its reference.
+            tag += '"';
+            for (char c : *id) {
+                if (c == '"')
+                    tag += "&quot;";
+                else
+                    tag += c;
+            }
+            tag += '"';
+        }
+    }
+    tag += '>';
+    return tag;
+}
+
+bool HtmlDocument::ReplaceElement(HtmlNode element, std::string_view newName)
+{
+    const HtmlSpan start = StartTag(element);
+    const HtmlSpan end = EndTag(element);
+    const std::string endTag = "</" + std::string(newName) + ">";
+    bool changed = false;
+    if (!start.empty() && !Overlaps(start)) {
+        Record(start, ReplacementStartTag(element, newName));
+        changed = true;
+    }
+    if (!end.empty() && !Overlaps(end)) {
+        Record(end, endTag);
+        changed = true;
+    }
+    return changed;
+}
+
+bool HtmlDocument::RemoveNode(HtmlNode handle, bool deep)
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!node)
+        return false;
+    if (!IsElementNode(node))
+        return deep && ReplaceBytes(Source(handle), {});
+    const HtmlSpan start = StartTag(handle);
+    const HtmlSpan end = EndTag(handle);
+    if (deep) {
+        if (start.empty() || end.empty() || end.offset < start.end())
+            return false;
+        return ReplaceBytes({start.offset, end.end() - start.offset}, {});
+    }
+    bool changed = false;
+    if (!start.empty() && !Overlaps(start)) {
+        Record(start, {});
+        changed = true;
+    }
+    if (!end.empty() && !Overlaps(end)) {
+        Record(end, {});
+        changed = true;
+    }
+    return changed;
+}
+
+bool HtmlDocument::ReplaceBytes(HtmlSpan span, std::string_view replacement)
+{
+    if (span.empty() || span.end() > page_.size() || Overlaps(span))
+        return false;
+    Record(span, std::string(replacement));
+    return true;
+}
+
+bool HtmlDocument::HasEdits() const
+{
+    return !edits_.empty();
+}
+
+bool HtmlDocument::Overlaps(HtmlSpan span) const
+{
+    // Edits never overlap one another, so only the neighbours of the
+    // position can.
+    auto after = edits_.lower_bound(span.offset);
+    if (after != edits_.end() && after->first < span.end())
+        return true;
+    if (after != edits_.begin() && std::prev(after)->second.span.end() > span.offset)
+        return true;
+    return false;
+}
+
+void HtmlDocument::Record(HtmlSpan span, std::string replacement)
+{
+    edits_.emplace(span.offset, Edit{span, std::move(replacement)});
+}
+
+std::string HtmlDocument::Text() const
+{
+    std::string out;
+    out.reserve(page_.size());
+    size_t last = 0;
+    for (const auto& [offset, edit] : edits_) {
+        out.append(page_.substr(last, edit.span.offset - last));
+        out += edit.replacement;
+        last = edit.span.end();
+    }
+    out.append(page_.substr(last));
+    return out;
+}
+
+} // namespace kestrix
