@@ -1,5 +1,6 @@
 #include "support/UnitAboutBox.h"
 
+#include "support/ModalDialog.h"
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
 
@@ -140,6 +141,7 @@ TFormAboutBox::TFormAboutBox(QWidget* parent) : QDialog(parent)
     ButtonOK = new QPushButton(QStringLiteral("OK"), this);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
     ButtonOK->setDefault(true);
+    ButtonOK->setProperty("modalResult", int(QDialog::Accepted));
     connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
     buttons->addWidget(ButtonOK);
     outer->addLayout(buttons);
@@ -185,7 +187,7 @@ bool ShowAboutBox(QWidget* owner)
 {
     TFormAboutBox box(owner);
     box.Fill(ProgramVersionInfo(), QueryMemoryStatus());
-    return box.exec() == QDialog::Accepted;
+    return ExecModal(box) == QDialog::Accepted;
 }
 
 } // namespace kestrix

@@ -1,6 +1,7 @@
 #include "support/UnitDownload.h"
 
 #include "support/MessageFormat.h"
+#include "support/ModalDialog.h"
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
 
@@ -166,6 +167,7 @@ TFormDownload::TFormDownload(QWidget* parent) : QDialog(parent)
     ButtonCancel = new QPushButton(QStringLiteral("Cancel"), page);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
     ButtonCancel->setAutoDefault(false);
+    ButtonCancel->setProperty("modalResult", int(QDialog::Rejected));
     connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(ButtonCancel);
     column->addLayout(buttons);
@@ -203,7 +205,7 @@ bool TFormDownload::DownloadUrl(const QString& caption, QString& location)
     // The transfer starts once the dialog has been painted.
     paintArmed_ = true;
 
-    exec();
+    ExecModal(*this);
 
     // The dialog closed by the user: stop the transfer, which removes what
     // it had received. One that never started has nothing to stop.

@@ -138,8 +138,7 @@ void WebDownload::OnReadyRead()
     // The body of an error answer (a "not found" page) is not the page:
     // it is neither kept nor counted.
     const QVariant code = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (IsHttpScheme(reply_->url()) && code.isValid() &&
-        (code.toInt() < 200 || code.toInt() > 299))
+    if (IsHttpScheme(reply_->url()) && code.isValid() && (code.toInt() < 200 || code.toInt() > 299))
         return;
     if (file_->size() + data.size() > limits_.maximumBytes) {
         Finish(DownloadStatus::TooLarge);

@@ -2,6 +2,7 @@
 
 #include "platform/DesktopOpen.h"
 #include "support/MessageFormat.h"
+#include "support/ModalDialog.h"
 #include "support/Translation.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QNetworkInformation>
+#include <QNetworkProxyFactory>
 #include <QUrl>
 
 namespace kestrix {
@@ -47,10 +49,8 @@ public:
             const QFileInfo chosen(files.first());
             const QFileInfo folder(chosen.absolutePath());
             if (!folder.isDir()) {
-                QMessageBox::warning(
-                    this, windowTitle(),
-                    FormatMessage(Tr("The folder %s does not exist."),
-                                  {QDir::toNativeSeparators(chosen.absolutePath())}));
+                Refuse(FormatMessage(Tr("The folder %s does not exist."),
+                                     {QDir::toNativeSeparators(chosen.absolutePath())}));
                 return;
             }
             // A file without its owner's write permission counts as
@@ -59,16 +59,21 @@ public:
                 chosen.exists() &&
                 (!(chosen.permissions() & QFileDevice::WriteOwner) || !chosen.isWritable());
             if (readOnly || !folder.isWritable()) {
-                QMessageBox::warning(
-                    this, windowTitle(),
-                    FormatMessage(Tr("%s\r\nThis file is read-only.\r\nTry again with a different "
-                                     "file name."),
-                                  {QDir::toNativeSeparators(chosen.absoluteFilePath())})
-                        .replace(QLatin1String("\r\n"), QLatin1String("\n")));
+                Refuse(FormatMessage(Tr("%s\r\nThis file is read-only.\r\nTry again with a "
+                                        "different file name."),
+                                     {QDir::toNativeSeparators(chosen.absoluteFilePath())}));
                 return;
             }
         }
         QFileDialog::accept();
+    }
+
+private:
+    void Refuse(QString message)
+    {
+        message.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QMessageBox box(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
+        ExecModal(box);
     }
 };
 
@@ -162,16 +167,33 @@ void OpenWebPage(const QString& url)
 {
     if (!IsOfflineUrl(url) && !IsInternetConnected()) {
         // Shown as built in: this question has no translation.
-        const auto answer = QMessageBox::question(
-            QApplication::activeWindow(), ApplicationTitle(),
+        QMessageBox question(
+            QMessageBox::Question, ApplicationTitle(),
             QStringLiteral(
                 "You don't seem to be connected to the internet. Do you wish to connect now?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-        if (answer != QMessageBox::Yes)
+            QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+        if (ExecModal(question) != QMessageBox::Yes)
             return;
     }
     // Whether a browser came up is not reported, as with any desktop handler.
     OpenUrlWithDesktop(url);
+}
+
+QString ProxySettingsText()
+{
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(
+        QNetworkProxyQuery(QUrl(QStringLiteral("http://www.example.com/"))));
+    QString text;
+    const QNetworkProxy proxy = proxies.value(0, QNetworkProxy(QNetworkProxy::NoProxy));
+    if (proxy.type() == QNetworkProxy::NoProxy || proxy.type() == QNetworkProxy::DefaultProxy)
+        text = Tr("Web pages are fetched directly, without a proxy.");
+    else
+        text = FormatMessage(Tr("Web pages are fetched through the proxy %s."),
+                             {proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port())});
+    return text + QStringLiteral("\n\n") +
+           Tr("The proxy is set in the desktop's network settings, or with the environment "
+              "variables http_proxy, https_proxy and no_proxy.");
 }
 
 QString CleanFileName(const QString& name)
@@ -211,7 +233,7 @@ bool PromptSaveFile(const QString& path, const QString& filter, const QString& d
     dialog.setDefaultSuffix(defaultExtension.startsWith(u'.') ? defaultExtension.mid(1)
                                                               : defaultExtension);
     dialog.selectFile(name);
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    return ExecModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
 }
 
 QString SaveFileDialogFileName()

@@ -39,6 +39,10 @@ QString CombineUrl(const QString& base, const QString& relative);
 // and no connection is up, asks first whether to go on.
 void OpenWebPage(const QString& url);
 
+// What the program fetches web pages through: the proxy the system's
+// settings give for web addresses, or none, and where those are set.
+QString ProxySettingsText();
+
 // Removes every "/", "|", "<" and ">"; "." and ".." become empty.
 QString CleanFileName(const QString& name);
 
