@@ -414,6 +414,12 @@ void TFormEncryptionOptions::CheckBoxOptimizeClick()
 
 void TFormEncryptionOptions::TabSheetOptimizationShow()
 {
+    // Room above the boxes for the title check box, or the usual margin
+    // below the group's own title.
+    QLayout* boxes = GroupBoxOptimize->layout();
+    QMargins margins = boxes->contentsMargins();
+    margins.setTop(standalone_ ? margins.bottom() : CheckBoxOptimize->sizeHint().height() + 2);
+    boxes->setContentsMargins(margins);
     if (standalone_) {
         CheckBoxOptimize->hide();
         GroupBoxOptimize->setTitle(CheckBoxOptimize->text());
