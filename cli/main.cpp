@@ -6,6 +6,8 @@
 #include "shell/SettingsStore.h"
 #include "support/MessageFormat.h"
 #include "support/Translation.h"
+#include "support/WebDownload.h"
+#include "support/WebHelpers.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -28,7 +30,8 @@ const char usageText[] =
     "                   [--output FILE] INPUT\n"
     "  kestrix-cli settings [--defaults] [--settings FILE] [--level N] [--save]\n"
     "\n"
-    "page      secures one HTML page. INPUT is a file, or - for standard input.\n"
+    "page      secures one HTML page. INPUT is a file, an http:// or https://\n"
+    "          address (downloaded first), or - for standard input.\n"
     "          -e scrambles the content, -a adds the access-limiting script,\n"
     "          -o optimises the markup; none of them means all three.\n"
     "          The result goes to --output FILE, or to standard output.\n"
@@ -65,9 +68,51 @@ bool ReadWhole(FILE* stream, std::string& out)
     return !std::ferror(stream);
 }
 
-// Reads a named file, or standard input for "-". Failures in the program's
-// words.
+std::string ReadFile(const QString& name);
+
+// Fetches a web address into a temporary file, reads it and deletes it.
+// Progress goes to standard error when that is a terminal.
+std::string DownloadInput(const QString& address)
+{
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    bool reported = false;
+    auto progress = [&](qint64 received, qint64 total) {
+        if (!terminal)
+            return;
+        // The same words as the download dialog's byte count.
+        const QString line =
+            FormatMessage(QStringLiteral("%d of %d bytes completed."),
+                          {QString::number(received), QString::number(total < 0 ? 0 : total)});
+        std::fprintf(stderr, "\r%s", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+        reported = true;
+    };
+    QString local;
+    const DownloadStatus status = DownloadToFile(address, local, progress);
+    if (reported)
+        std::fputs("\n", stderr);
+    if (status == DownloadStatus::Cancelled)
+        throw Cancelled{};
+    if (status != DownloadStatus::Succeeded)
+        throw Failure(DownloadFailureMessage(address, status).toStdString());
+    struct RemoveWhenDone
+    {
+        QString path;
+        ~RemoveWhenDone() { QFile::remove(path); }
+    } copy{local};
+    return ReadFile(local);
+}
+
+// Reads a named file, standard input for "-", or a web address. Failures in
+// the program's words.
 std::string ReadInput(const QString& name)
+{
+    if (IsWebAddress(name))
+        return DownloadInput(name);
+    return ReadFile(name);
+}
+
+std::string ReadFile(const QString& name)
 {
     std::string data;
     if (name == QLatin1String("-")) {
@@ -179,7 +224,7 @@ ProtectionSettings EffectiveSettings(const Options& o, SettingsStore& store)
     if (!o.defaults)
         LoadProtectionSettings(store, settings, entries);
     if (!o.settingsFile.isEmpty()) {
-        const std::string text = ReadInput(o.settingsFile);
+        const std::string text = ReadFile(o.settingsFile);
         ApplySettingsText(text, settings, entries);
     }
     if (o.level) {

@@ -2,6 +2,8 @@
 
 #include "protection/PageCharset.h"
 
+#include <type_traits>
+
 namespace kestrix {
 
 namespace {
@@ -47,34 +49,18 @@ std::string KeyValues(std::string_view key)
 
 namespace {
 
-// Appends the scrambled form of `text` to `out`, sized exactly first so the
-// output is written once, without reallocation.
-void AppendScrambled(std::string& out, std::string_view text, const std::string& values)
+// Appends the scrambled form of a text of bytes (char) or UTF-16 code units
+// (char16_t) to `out`, sized exactly first so it is written once.
+template <typename Unit>
+void AppendScrambled(std::string& out, std::basic_string_view<Unit> text, const std::string& values)
 {
     const size_t keyLength = values.size();
+    auto code = [&](Unit unit, size_t k) {
+        return unsigned(std::make_unsigned_t<Unit>(unit)) ^ static_cast<unsigned char>(values[k]);
+    };
     size_t size = 0, k = 0;
-    for (unsigned char byte : text) {
-        size += escapeTable.escape[byte ^ static_cast<unsigned char>(values[k])] ? 4 : 1;
-        if (++k == keyLength)
-            k = 0;
-    }
-    const size_t old = out.size();
-    out.resize(old + size);
-    char* o = out.data() + old;
-    k = 0;
-    for (unsigned char byte : text) {
-        o = PutByte(o, byte ^ static_cast<unsigned char>(values[k]));
-        if (++k == keyLength)
-            k = 0;
-    }
-}
-
-void AppendScrambledUnits(std::string& out, const std::u16string& units, const std::string& values)
-{
-    const size_t keyLength = values.size();
-    size_t size = 0, k = 0;
-    for (char16_t unit : units) {
-        const unsigned c = unit ^ static_cast<unsigned char>(values[k]);
+    for (Unit unit : text) {
+        const unsigned c = code(unit, k);
         size += c >= 256 ? 6 : escapeTable.escape[c] ? 4 : 1;
         if (++k == keyLength)
             k = 0;
@@ -83,8 +69,8 @@ void AppendScrambledUnits(std::string& out, const std::u16string& units, const s
     out.resize(old + size);
     char* o = out.data() + old;
     k = 0;
-    for (char16_t unit : units) {
-        const unsigned c = unit ^ static_cast<unsigned char>(values[k]);
+    for (Unit unit : text) {
+        const unsigned c = code(unit, k);
         if (c < 256) {
             o = PutByte(o, c);
         } else {
@@ -118,7 +104,7 @@ std::string ScrambleText(std::string_view text, std::string_view key)
 std::string ScrambleUnits(const std::u16string& units, std::string_view key)
 {
     std::string out;
-    AppendScrambledUnits(out, units, NonEmptyKeyValues(key));
+    AppendScrambled(out, std::u16string_view(units), NonEmptyKeyValues(key));
     return out;
 }
 
@@ -193,8 +179,9 @@ std::string ScramblePageContent(std::string_view content, std::string_view page,
     // the ASCII text of the layer inside it.
     const std::u16string units = DecodeToUtf16(content, DetectPageCharset(page));
     const std::string values = KeyValues(contentKey);
-    std::string result = Layer(contentKey, units.size() + units.size() / 8,
-                               [&](std::string& out) { AppendScrambledUnits(out, units, values); });
+    std::string result = Layer(contentKey, units.size() + units.size() / 8, [&](std::string& out) {
+        AppendScrambled(out, std::u16string_view(units), values);
+    });
     for (int i = 2; i <= level; ++i)
         result = WrapInLoader(result, contentKey);
     return result;

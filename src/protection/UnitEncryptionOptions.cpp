@@ -1,0 +1,507 @@
+#include "protection/UnitEncryptionOptions.h"
+
+#include "platform/DesktopOpen.h"
+#include "protection/SecurePage.h"
+#include "shell/FormState.h"
+#include "support/MessageFormat.h"
+#include "support/ModalDialog.h"
+#include "support/Translation.h"
+#include "support/UnitAboutBox.h"
+#include "support/VersionInfo.h"
+#include "support/WebHelpers.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace kestrix {
+
+namespace {
+
+QString L(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+// An information panel: bold text on the tooltip colours.
+QLabel* MakeInfoPanel(const char* name, const char* text, QWidget* parent)
+{
+    auto* panel = new QLabel(L(text), parent);
+    panel->setObjectName(L(name));
+    panel->setTextFormat(Qt::PlainText);
+    panel->setAutoFillBackground(true);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setMargin(6);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipBase));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::ToolTipText));
+    panel->setPalette(palette);
+    QFont font = panel->font();
+    font.setBold(true);
+    panel->setFont(font);
+    return panel;
+}
+
+QCheckBox* MakeCheckBox(const char* name, const char* caption, QWidget* parent)
+{
+    auto* box = new QCheckBox(L(caption), parent);
+    box->setObjectName(L(name));
+    return box;
+}
+
+QAction* MakeAction(const char* name, const char* caption, QObject* parent)
+{
+    auto* action = new QAction(L(caption), parent);
+    action->setObjectName(L(name));
+    return action;
+}
+
+TFormEncryptionOptions* formEncryptionOptions = nullptr;
+
+void DeleteFormEncryptionOptions()
+{
+    delete formEncryptionOptions;
+    formEncryptionOptions = nullptr;
+}
+
+} // namespace
+
+TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
+    : QDialog(parent), defaults_(SettingsStore::InMemory())
+{
+    setObjectName(L("FormEncryptionOptions"));
+    setWindowTitle(L("Marquell Kestrix"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(8, 8, 8, 8);
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+
+    // The menu bar of command-line runs.
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(L("MainMenu"));
+    miFile = MainMenu->addMenu(L("&File"));
+    miFile->setObjectName(L("miFile"));
+    miExit = MakeAction("miExit", "E&xit", this);
+    miFile->addAction(miExit);
+    miEdit = MainMenu->addMenu(L("Edit"));
+    miEdit->setObjectName(L("miEdit"));
+    miInternetProperties = MakeAction("miInternetProperties", "Internet Properties...", this);
+    miEdit->addAction(miInternetProperties);
+    miHelp = MainMenu->addMenu(L("&Help"));
+    miHelp->setObjectName(L("miHelp"));
+    miAbout = MakeAction("miAbout", "About...", this);
+    miMarquellSoftware = MakeAction("miMarquellSoftware", "&Marquell Software (Online)...", this);
+    miMarquellServices = MakeAction("miMarquellServices", "Marquell &Services (Online)...", this);
+    miHelp->addAction(miAbout);
+    miHelp->addSeparator();
+    miHelp->addAction(miMarquellSoftware);
+    miHelp->addAction(miMarquellServices);
+    outer->setMenuBar(MainMenu);
+    connect(miExit, &QAction::triggered, this, &QDialog::reject);
+    connect(miInternetProperties, &QAction::triggered, this,
+            &TFormEncryptionOptions::miInternetPropertiesClick);
+    connect(miAbout, &QAction::triggered, this, [this] { ShowAboutBox(this); });
+    connect(miMarquellSoftware, &QAction::triggered, this, [] { OpenWebPage(HomePageUrl()); });
+    connect(miMarquellServices, &QAction::triggered, this, [] { OpenWebPage(ServicesPageUrl()); });
+
+    PageControl = new QTabWidget(this);
+    PageControl->setObjectName(L("PageControl"));
+    outer->addWidget(PageControl);
+
+    // The controls are created in the order of the settings record, which
+    // is the order in which they are stored; the layouts place them in the
+    // order the user sees.
+
+    // "Encryption".
+    TabSheetEncryption = new QWidget;
+    TabSheetEncryption->setObjectName(L("TabSheetEncryption"));
+    PageControl->addTab(TabSheetEncryption, L("Encryption"));
+    auto* encryption = new QVBoxLayout(TabSheetEncryption);
+    PanelEncryption = MakeInfoPanel(
+        "PanelEncryption",
+        "Encrypted web pages require a JavaScript enabled browser \r\nfor decryption.",
+        TabSheetEncryption);
+    encryption->addWidget(PanelEncryption);
+    GroupBoxStrength = new QGroupBox(L("Encryption Strength"), TabSheetEncryption);
+    GroupBoxStrength->setObjectName(L("GroupBoxStrength"));
+    auto* strength = new QVBoxLayout(GroupBoxStrength);
+    ComboBoxDepthLevel = new QComboBox(GroupBoxStrength);
+    ComboBoxDepthLevel->setObjectName(L(strengthControlName));
+    ComboBoxDepthLevel->setEditable(false);
+    for (const char* name : strengthLevelNames)
+        ComboBoxDepthLevel->addItem(L(name));
+    ComboBoxDepthLevel->setCurrentIndex(2);
+    LabelWarning =
+        new QLabel(L("Warning: High encryption can slow down browser loading"), GroupBoxStrength);
+    LabelWarning->setObjectName(L("LabelWarning"));
+    strength->addWidget(ComboBoxDepthLevel);
+    strength->addWidget(LabelWarning);
+    encryption->addWidget(GroupBoxStrength);
+    encryption->addStretch(1);
+
+    // "User Access".
+    TabSheetUserAccess = new QWidget;
+    TabSheetUserAccess->setObjectName(L("TabSheetUserAccess"));
+    PageControl->addTab(TabSheetUserAccess, L("User Access"));
+    auto* access = new QVBoxLayout(TabSheetUserAccess);
+    PanelUserAccess = MakeInfoPanel(
+        "PanelUserAccess",
+        "JavaScript content protection is only avalable on JavaScript \r\nenabled browsers",
+        TabSheetUserAccess);
+    access->addWidget(PanelUserAccess);
+    GroupBoxProtection = new QGroupBox(L("JavaScript Protection"), TabSheetUserAccess);
+    GroupBoxProtection->setObjectName(L("GroupBoxProtection"));
+    QWidget* g = GroupBoxProtection;
+    CheckBoxRightClicking = MakeCheckBox("CheckBoxRightClicking", "Disable Right Clicking", g);
+    CheckBoxSelection = MakeCheckBox("CheckBoxSelection", "Disable Selection", g);
+    CheckBoxDragAndDrop = MakeCheckBox("CheckBoxDragAndDrop", "Disable Drag && Drop", g);
+    CheckBoxStatusBar = MakeCheckBox("CheckBoxStatusBar", "Disable Statusbar", g);
+    CheckBoxScriptErrors = MakeCheckBox("CheckBoxScriptErrors", "Hide Script Errors", g);
+    CheckBoxBreakOutOfFrames = MakeCheckBox("CheckBoxBreakOutOfFrames", "Break out of Frames", g);
+    CheckBoxPrinting = MakeCheckBox("CheckBoxPrinting", "Disable Printing (IE5+)", g);
+    CheckBoxOffline = MakeCheckBox("CheckBoxOffline", "Disable Offline Viewing", g);
+    const QList<QCheckBox*> accessOrder = {
+        CheckBoxRightClicking, CheckBoxSelection, CheckBoxDragAndDrop, CheckBoxBreakOutOfFrames,
+        CheckBoxScriptErrors,  CheckBoxStatusBar, CheckBoxPrinting,    CheckBoxOffline};
+    auto* accessBoxes = new QVBoxLayout(GroupBoxProtection);
+    for (QCheckBox* box : accessOrder)
+        accessBoxes->addWidget(box);
+    access->addWidget(GroupBoxProtection);
+    access->addStretch(1);
+
+    // "Optimization".
+    TabSheetOptimization = new QWidget;
+    TabSheetOptimization->setObjectName(L("TabSheetOptimization"));
+    PageControl->addTab(TabSheetOptimization, L("Optimization"));
+    auto* optimization = new QVBoxLayout(TabSheetOptimization);
+    PanelOptimization = MakeInfoPanel("PanelOptimization",
+                                      "Some optimizations can effect how web pages will render.",
+                                      TabSheetOptimization);
+    optimization->addWidget(PanelOptimization);
+    GroupBoxOptimize = new QGroupBox(TabSheetOptimization);
+    GroupBoxOptimize->setObjectName(L("GroupBoxOptimize"));
+    g = GroupBoxOptimize;
+    CheckBoxTBODY = MakeCheckBox("CheckBoxTBODY", "Remove <TBODY> Tags", g);
+    CheckBoxComments = MakeCheckBox("CheckBoxComments", "Remove Comment Tags", g);
+    CheckBoxSimpleTags = MakeCheckBox("CheckBoxSimpleTags", "Replace Simple Tags", g);
+    CheckBoxEndP = MakeCheckBox("CheckBoxEndP", "Remove </P> Tags", g);
+    CheckBoxEndTR = MakeCheckBox("CheckBoxEndTR", "Remove </TR> Tags", g);
+    CheckBoxEndTD = MakeCheckBox("CheckBoxEndTD", "Remove </TD> Tags", g);
+    CheckBoxGroupComments = MakeCheckBox("CheckBoxGroupComments", "Remove <!--> Tags", g);
+    CBMergeWhitespace = MakeCheckBox("CBMergeWhitespace", "Merge Whitespace", g);
+    CBMergeWhitespace->setToolTip(
+        L("Combines redundant whitespace into a single space character."));
+    // The group's title: a check box lying over the top edge of the frame.
+    CheckBoxOptimize = MakeCheckBox("CheckBoxOptimize", "Optimize Code", g);
+    CheckBoxOptimize->setAutoFillBackground(true);
+    const QList<QCheckBox*> optimizeOrder = {
+        CheckBoxTBODY, CheckBoxComments, CheckBoxGroupComments, CheckBoxSimpleTags,
+        CheckBoxEndP,  CheckBoxEndTR,    CheckBoxEndTD,         CBMergeWhitespace};
+    auto* optimizeBoxes = new QVBoxLayout(GroupBoxOptimize);
+    const int titleHeight = CheckBoxOptimize->sizeHint().height();
+    optimizeBoxes->setContentsMargins(12, titleHeight + 2, 12, 8);
+    for (QCheckBox* box : optimizeOrder) {
+        optimizeBoxes->addWidget(box);
+        box->setEnabled(false);
+    }
+    optimization->addWidget(GroupBoxOptimize);
+    optimization->addStretch(1);
+
+    // The buttons: "Defaults" at the left, the others at the right.
+    auto* buttons = new QHBoxLayout;
+    ButtonRestoreDefaults = new QPushButton(L("Defaults"), this);
+    ButtonRestoreDefaults->setObjectName(L("ButtonRestoreDefaults"));
+    ButtonPreview = new QPushButton(L("Preview"), this);
+    ButtonPreview->setObjectName(L("ButtonPreview"));
+    ButtonOK = new QPushButton(L("OK"), this);
+    ButtonOK->setObjectName(L("ButtonOK"));
+    ButtonOK->setDefault(true);
+    ButtonOK->setProperty("modalResult", int(QDialog::Accepted));
+    ButtonCancel = new QPushButton(L("Cancel"), this);
+    ButtonCancel->setObjectName(L("ButtonCancel"));
+    ButtonCancel->setProperty("modalResult", int(QDialog::Rejected));
+    for (QPushButton* button : {ButtonRestoreDefaults, ButtonPreview, ButtonCancel})
+        button->setAutoDefault(false);
+    buttons->addWidget(ButtonRestoreDefaults);
+    buttons->addStretch(1);
+    buttons->addWidget(ButtonPreview);
+    buttons->addWidget(ButtonOK);
+    buttons->addWidget(ButtonCancel);
+    outer->addLayout(buttons);
+
+    // The tab order follows what the user sees.
+    QWidget* previous = ComboBoxDepthLevel;
+    for (QCheckBox* box : accessOrder) {
+        setTabOrder(previous, box);
+        previous = box;
+    }
+    setTabOrder(previous, CheckBoxOptimize);
+    previous = CheckBoxOptimize;
+    for (QCheckBox* box : optimizeOrder) {
+        setTabOrder(previous, box);
+        previous = box;
+    }
+    for (QWidget* button :
+         {static_cast<QWidget*>(ButtonRestoreDefaults), static_cast<QWidget*>(ButtonPreview),
+          static_cast<QWidget*>(ButtonOK), static_cast<QWidget*>(ButtonCancel)}) {
+        setTabOrder(previous, button);
+        previous = button;
+    }
+
+    connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ButtonRestoreDefaults, &QPushButton::clicked, this,
+            &TFormEncryptionOptions::ButtonRestoreDefaultsClick);
+    connect(ButtonPreview, &QPushButton::clicked, this, [this] { ButtonPreviewClick(); });
+    connect(CheckBoxOptimize, &QCheckBox::toggled, this,
+            &TFormEncryptionOptions::CheckBoxOptimizeClick);
+    connect(PageControl, &QTabWidget::currentChanged, this, [this](int index) {
+        if (isVisible() && PageControl->widget(index) == TabSheetOptimization)
+            TabSheetOptimizationShow();
+    });
+    connect(ComboBoxDepthLevel, &QComboBox::currentIndexChanged, this, [this](int index) {
+        // No entry selected (an index the store gave as -1): the level stays.
+        if (index < 0) {
+            ComboBoxDepthLevel->setCurrentIndex(lastLevel_);
+            return;
+        }
+        lastLevel_ = index;
+        SyncEngine();
+    });
+    connect(ComboBoxDepthLevel, &QComboBox::currentTextChanged, this, [this] { SyncEngine(); });
+    for (const auto& entry : settingsCheckBoxes)
+        if (auto* box = findChild<QCheckBox*>(L(entry.controlName)))
+            connect(box, &QCheckBox::toggled, this, [this] { SyncEngine(); });
+
+    // On creation: the first page, not stand-alone, and the design values
+    // kept for "Defaults".
+    PageControl->setCurrentWidget(TabSheetEncryption);
+    SetStandaloneMode(false);
+    defaults_ = SnapshotFormState(*this);
+    SyncEngine();
+}
+
+QList<QCheckBox*> TFormEncryptionOptions::OptimizeSubBoxes() const
+{
+    return {CheckBoxTBODY, CheckBoxComments, CheckBoxGroupComments, CheckBoxSimpleTags,
+            CheckBoxEndP,  CheckBoxEndTR,    CheckBoxEndTD};
+}
+
+ProtectionSettings TFormEncryptionOptions::Settings() const
+{
+    ProtectionSettings settings;
+    const int level = ComboBoxDepthLevel->currentIndex();
+    settings.StrengthLevel = level >= 0 && level <= 4 ? level : lastLevel_;
+    settings.StrengthText = ComboBoxDepthLevel->itemText(settings.StrengthLevel).toStdString();
+    for (const auto& entry : settingsCheckBoxes)
+        if (const auto* box = findChild<QCheckBox*>(L(entry.controlName)))
+            settings.*entry.field = box->isChecked();
+    return settings;
+}
+
+void TFormEncryptionOptions::SetSettings(const ProtectionSettings& settings)
+{
+    if (settings.StrengthLevel >= 0 && settings.StrengthLevel <= 4)
+        ComboBoxDepthLevel->setCurrentIndex(settings.StrengthLevel);
+    for (const auto& entry : settingsCheckBoxes)
+        if (auto* box = findChild<QCheckBox*>(L(entry.controlName)))
+            box->setChecked(settings.*entry.field);
+}
+
+void TFormEncryptionOptions::SyncEngine()
+{
+    // The engine always sees what the controls show.
+    Engine().settings = Settings();
+}
+
+void TFormEncryptionOptions::SetProtectionParts(ProtectionParts bits)
+{
+    Engine().SetProtectionParts(bits);
+}
+
+void TFormEncryptionOptions::SetStandaloneMode(bool on)
+{
+    standalone_ = on;
+    MainMenu->setVisible(on);
+}
+
+bool TFormEncryptionOptions::EditProtectionOptions(const std::string& pageText)
+{
+    pageText_ = pageText;
+    const bool ok = ExecModal(*this) == QDialog::Accepted;
+    SyncEngine();
+    return ok;
+}
+
+void TFormEncryptionOptions::showEvent(QShowEvent* event)
+{
+    ButtonPreview->setVisible(!pageText_.empty());
+    rememberedCaption_ = windowTitle();
+    // The title check box exactly as wide as its caption and check mark,
+    // plus 6 pixels. The check mark here is the style's mark with the space
+    // the style keeps between mark and caption.
+    const int indicator =
+        style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, CheckBoxOptimize) +
+        style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, CheckBoxOptimize);
+    CheckBoxOptimize->resize(
+        CheckBoxOptimize->fontMetrics().horizontalAdvance(CheckBoxOptimize->text()) + indicator + 6,
+        CheckBoxOptimize->sizeHint().height());
+    CheckBoxOptimize->move(8, 0);
+    CheckBoxOptimize->raise();
+    ShowVisibleTabs();
+    QDialog::showEvent(event);
+    if (PageControl->currentWidget() == TabSheetOptimization)
+        TabSheetOptimizationShow();
+}
+
+void TFormEncryptionOptions::hideEvent(QHideEvent* event)
+{
+    setWindowTitle(rememberedCaption_);
+    QDialog::hideEvent(event);
+}
+
+void TFormEncryptionOptions::ShowVisibleTabs()
+{
+    const ProtectionParts parts = Engine().parts;
+    const std::pair<QWidget*, ProtectionParts> pages[] = {{TabSheetEncryption, partEncrypt},
+                                                          {TabSheetUserAccess, partLimitAccess},
+                                                          {TabSheetOptimization, partOptimise}};
+    int visible = 0;
+    int only = -1;
+    for (const auto& [page, bit] : pages) {
+        const int index = PageControl->indexOf(page);
+        const bool show = (parts & bit) != 0;
+        PageControl->setTabVisible(index, show);
+        if (show) {
+            ++visible;
+            only = index;
+        }
+    }
+    // A hidden current page gives way to the first visible one.
+    if (!PageControl->isTabVisible(PageControl->currentIndex()))
+        for (int i = 0; i < PageControl->count(); ++i)
+            if (PageControl->isTabVisible(i)) {
+                PageControl->setCurrentIndex(i);
+                break;
+            }
+    if (visible == 1)
+        setWindowTitle(rememberedCaption_ + L(" - ") + PageControl->tabText(only));
+}
+
+void TFormEncryptionOptions::CheckBoxOptimizeClick()
+{
+    // In stand-alone mode, once the page has shown, the box is hidden and
+    // the group applies its switches on its own: nothing to follow.
+    if (standalone_ && CheckBoxOptimize->isHidden())
+        return;
+    const bool on = CheckBoxOptimize->isChecked();
+    for (QCheckBox* box : OptimizeSubBoxes())
+        box->setEnabled(on);
+    Engine().OptimiseActive = on;
+}
+
+void TFormEncryptionOptions::TabSheetOptimizationShow()
+{
+    // Room above the boxes for the title check box, or the usual margin
+    // below the group's own title.
+    QLayout* boxes = GroupBoxOptimize->layout();
+    QMargins margins = boxes->contentsMargins();
+    margins.setTop(standalone_ ? margins.bottom() : CheckBoxOptimize->sizeHint().height() + 2);
+    boxes->setContentsMargins(margins);
+    if (standalone_) {
+        CheckBoxOptimize->hide();
+        GroupBoxOptimize->setTitle(CheckBoxOptimize->text());
+        for (QCheckBox* box : OptimizeSubBoxes())
+            box->setEnabled(true);
+        Engine().OptimiseActive = true;
+    } else {
+        CheckBoxOptimize->show();
+        GroupBoxOptimize->setTitle(QString());
+        CheckBoxOptimizeClick();
+    }
+}
+
+void TFormEncryptionOptions::ButtonRestoreDefaultsClick()
+{
+    LoadFormState(*this, defaults_);
+}
+
+bool TFormEncryptionOptions::ButtonPreviewClick()
+{
+    // The kept page is secured as a copy, with the values now shown.
+    std::string page = pageText_;
+    ProtectionEngine engine = Engine();
+    engine.settings = Settings();
+    const QString path = UserDataFile(L("preview.html"));
+    try {
+        engine.SecurePage(page);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(page.data(), qint64(page.size())) != qint64(page.size()) || !file.commit())
+            throw Failure(
+                (FormatMessage(Tr("Unable to write %s"), {path}) + L(": ") + file.errorString())
+                    .toStdString());
+    } catch (const Failure& failure) {
+        QMessageBox box(QMessageBox::Critical, ApplicationTitle(),
+                        QString::fromStdString(failure.what()), QMessageBox::Ok, this);
+        ExecModal(box);
+        return false;
+    } catch (const Cancelled&) {
+        return false;
+    }
+    // The maker's editor does not exist on this platform: the desktop's
+    // handler for the file's type shows it. Whether one came up is not
+    // reported.
+    OpenFileWithDesktop(path);
+    return true;
+}
+
+void TFormEncryptionOptions::miInternetPropertiesClick()
+{
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(), ProxySettingsText(),
+                    QMessageBox::Ok, this);
+    ExecModal(box);
+}
+
+TFormEncryptionOptions& FormEncryptionOptions()
+{
+    if (!formEncryptionOptions) {
+        formEncryptionOptions = new TFormEncryptionOptions;
+        qAddPostRoutine(DeleteFormEncryptionOptions);
+    }
+    return *formEncryptionOptions;
+}
+
+bool EditProtectionOptions(const std::string& pageText)
+{
+    return FormEncryptionOptions().EditProtectionOptions(pageText);
+}
+
+void SetStandaloneMode(bool on)
+{
+    FormEncryptionOptions().SetStandaloneMode(on);
+}
+
+void LoadProtectionOptions(const SettingsStore& store)
+{
+    LoadFormState(FormEncryptionOptions(), store);
+}
+
+bool SaveProtectionOptions(SettingsStore& store)
+{
+    return SaveFormState(FormEncryptionOptions(), store) && store.Flush();
+}
+
+} // namespace kestrix

@@ -1,0 +1,61 @@
+// Small web operations shared by the download, the about box and the menus:
+// the parts of an address, the connection state, opening a page in the
+// browser, and the save prompt that follows a download.
+#pragma once
+
+#include <QString>
+
+class QFileDialog;
+
+namespace kestrix {
+
+// True when the text is a web address to download: it contains "http://" or
+// "https://" anywhere, exactly as written (a scheme in capitals is not one).
+bool IsWebAddress(const QString& text);
+
+// Whether the machine has a network connection now: the system's
+// reachability where a backend reports it, otherwise connected.
+bool IsInternetConnected();
+
+// True unless the address is an "http" one (scheme compared without regard
+// to case); an "http" address counts as offline only when its path names an
+// existing local file.
+bool IsOfflineUrl(const QString& url);
+
+// The parts of an address, split without decoding escapes; each is empty
+// when the text cannot be split (no scheme, or not an address at all).
+QString UrlScheme(const QString& url);
+QString UrlHost(const QString& url);
+// From the leading "/" on, without query or fragment.
+QString UrlPath(const QString& url);
+// The part of the path behind its last "/", "\" or ":".
+QString UrlFileName(const QString& url);
+// "http://" followed by the host.
+QString UrlSiteRoot(const QString& url);
+// The relative address resolved against the base.
+QString CombineUrl(const QString& base, const QString& relative);
+
+// Opens the address in the desktop's browser. When it is an online address
+// and no connection is up, asks first whether to go on.
+void OpenWebPage(const QString& url);
+
+// What the program fetches web pages through: the proxy the system's
+// settings give for web addresses, or none, and where those are set.
+QString ProxySettingsText();
+
+// Removes every "/", "|", "<" and ">"; "." and ".." become empty.
+QString CleanFileName(const QString& name);
+
+// The save dialog shared by every caller, created on first use. Its options:
+// confirm before overwriting, the folder must exist, read-only files refused.
+QFileDialog& SaveFileDialog();
+
+// Shows the shared save dialog, proposing the folder and cleaned name of
+// `path` (either may be empty). `filter` is a list of name filters separated
+// by ";;" ("HTML files (*.htm *.html);;All files (*)"); `defaultExtension`
+// is added to a name typed without one. True when the user confirmed; the
+// name is then SaveFileDialogFileName().
+bool PromptSaveFile(const QString& path, const QString& filter, const QString& defaultExtension);
+QString SaveFileDialogFileName();
+
+} // namespace kestrix

@@ -1,0 +1,397 @@
+// The protection options dialog, headless: visible pages and caption,
+// stand-alone mode, "Defaults", persistence by control name, the preview.
+#include "protection/UnitEncryptionOptions.h"
+#include "protection/SecurePage.h"
+#include "shell/FormState.h"
+#include "shell/ProtectionSettingsStore.h"
+#include "support/ModalDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace kestrix;
+
+namespace {
+
+QString S(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+const QString section = S("FormEncryptionOptions");
+
+// What the dialog looked like while it was shown.
+struct Seen
+{
+    QStringList tabs;
+    QString caption;
+    QString current;
+    bool preview = false;
+};
+
+Seen ShowAndCancel(TFormEncryptionOptions& form, const std::string& page = {},
+                   const std::function<void(TFormEncryptionOptions&)>& also = {})
+{
+    Seen seen;
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false, [&](QDialog&) {
+                          for (int i = 0; i < form.PageControl->count(); ++i)
+                              if (form.PageControl->isTabVisible(i))
+                                  seen.tabs << form.PageControl->tabText(i);
+                          seen.caption = form.windowTitle();
+                          seen.current =
+                              form.PageControl->tabText(form.PageControl->currentIndex());
+                          seen.preview = form.ButtonPreview->isVisible();
+                          if (also)
+                              also(form);
+                      }});
+    EXPECT_FALSE(form.EditProtectionOptions(page));
+    EXPECT_EQ(QueuedModalAnswerCount(), 0u);
+    return seen;
+}
+
+class EncryptionOptionsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Engine() = ProtectionEngine{};
+        ClearQueuedModalAnswers();
+    }
+    void TearDown() override { ClearQueuedModalAnswers(); }
+};
+
+// Takes file addresses the desktop would open.
+class FileCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    FileCatcher() { QDesktopServices::setUrlHandler(S("file"), this, "Open"); }
+    ~FileCatcher() override { QDesktopServices::unsetUrlHandler(S("file")); }
+    QList<QUrl> opened;
+public slots:
+    void Open(const QUrl& url) { opened << url; }
+};
+
+} // namespace
+
+TEST_F(EncryptionOptionsTest, DesignMatchesTheSettingsRecord)
+{
+    TFormEncryptionOptions form;
+    EXPECT_EQ(form.windowTitle(), S("Marquell Kestrix"));
+    EXPECT_EQ(form.PageControl->currentWidget(), form.TabSheetEncryption);
+    EXPECT_FALSE(form.StandaloneMode());
+    EXPECT_TRUE(form.MainMenu->isHidden());
+    EXPECT_EQ(form.ComboBoxDepthLevel->count(), 5);
+    EXPECT_EQ(form.ComboBoxDepthLevel->currentText(), S("Medium (Default)"));
+    EXPECT_EQ(form.CheckBoxDragAndDrop->text(), S("Disable Drag && Drop"));
+    EXPECT_EQ(form.PanelUserAccess->text(),
+              S("JavaScript content protection is only avalable on JavaScript \r\nenabled "
+                "browsers"));
+    EXPECT_EQ(form.CBMergeWhitespace->toolTip(),
+              S("Combines redundant whitespace into a single space character."));
+    EXPECT_EQ(form.Settings(), ProtectionSettings{});
+    // Every field of the record has its control, by the stored name.
+    for (const auto& entry : settingsCheckBoxes)
+        EXPECT_NE(form.findChild<QCheckBox*>(S(entry.controlName)), nullptr) << entry.controlName;
+    for (QCheckBox* box : form.OptimizeSubBoxes())
+        EXPECT_FALSE(box->isEnabled());
+    EXPECT_FALSE(form.CBMergeWhitespace->isEnabled());
+
+    // The user sees the access boxes in this order, and tabs through them so.
+    const QStringList expected = {S("CheckBoxRightClicking"), S("CheckBoxSelection"),
+                                  S("CheckBoxDragAndDrop"),   S("CheckBoxBreakOutOfFrames"),
+                                  S("CheckBoxScriptErrors"),  S("CheckBoxStatusBar"),
+                                  S("CheckBoxPrinting"),      S("CheckBoxOffline")};
+    QStringList byPosition, byTab;
+    QLayout* column = form.GroupBoxProtection->layout();
+    for (int i = 0; i < column->count(); ++i)
+        byPosition << column->itemAt(i)->widget()->objectName();
+    QWidget* w = form.CheckBoxRightClicking;
+    for (int i = 0; i < 8; ++i, w = w->nextInFocusChain())
+        byTab << w->objectName();
+    EXPECT_EQ(byPosition.join(u' ').toStdString(), expected.join(u' ').toStdString());
+    EXPECT_EQ(byTab.join(u' ').toStdString(), expected.join(u' ').toStdString());
+}
+
+TEST_F(EncryptionOptionsTest, ProtectionPartsChooseTabsAndCaption)
+{
+    TFormEncryptionOptions form;
+    struct Case
+    {
+        ProtectionParts parts;
+        QStringList tabs;
+        const char* caption;
+    };
+    const Case cases[] = {
+        {1, {S("Encryption")}, "Marquell Kestrix - Encryption"},
+        {2, {S("User Access")}, "Marquell Kestrix - User Access"},
+        {4, {S("Optimization")}, "Marquell Kestrix - Optimization"},
+        {7, {S("Encryption"), S("User Access"), S("Optimization")}, "Marquell Kestrix"},
+        {3, {S("Encryption"), S("User Access")}, "Marquell Kestrix"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.parts);
+        form.SetProtectionParts(c.parts);
+        const Seen seen = ShowAndCancel(form);
+        EXPECT_EQ(seen.tabs, c.tabs);
+        EXPECT_EQ(seen.caption, S(c.caption));
+        EXPECT_TRUE(seen.tabs.contains(seen.current));
+        // Hidden again, the caption is the designed one.
+        EXPECT_EQ(form.windowTitle(), S("Marquell Kestrix"));
+    }
+}
+
+TEST_F(EncryptionOptionsTest, PreviewShowsOnlyForAPage)
+{
+    TFormEncryptionOptions form;
+    EXPECT_FALSE(ShowAndCancel(form).preview);
+    EXPECT_TRUE(ShowAndCancel(form, "<html><body>x</body></html>").preview);
+    EXPECT_FALSE(ShowAndCancel(form, "").preview);
+}
+
+TEST_F(EncryptionOptionsTest, OptimizeCodeGovernsSevenBoxesAndTheEngineFlag)
+{
+    TFormEncryptionOptions form;
+    form.CheckBoxEndTR->setChecked(true);
+    form.CheckBoxOptimize->setChecked(true);
+    for (QCheckBox* box : form.OptimizeSubBoxes())
+        EXPECT_TRUE(box->isEnabled()) << box->objectName().toStdString();
+    EXPECT_FALSE(form.CBMergeWhitespace->isEnabled());
+    EXPECT_TRUE(Engine().OptimiseActive);
+
+    form.CheckBoxOptimize->setChecked(false);
+    for (QCheckBox* box : form.OptimizeSubBoxes())
+        EXPECT_FALSE(box->isEnabled());
+    // Disabled, but not cleared.
+    EXPECT_TRUE(form.CheckBoxEndTR->isChecked());
+    EXPECT_FALSE(Engine().OptimiseActive);
+    form.CheckBoxOptimize->setChecked(true);
+    EXPECT_TRUE(form.CheckBoxEndTR->isEnabled());
+    EXPECT_TRUE(form.CheckBoxEndTR->isChecked());
+
+    // The page shown outside stand-alone mode: the box is the group's title.
+    form.SetProtectionParts(partOptimise);
+    form.CheckBoxOptimize->setChecked(false);
+    Engine().OptimiseActive = true;
+    ShowAndCancel(form, {}, [](TFormEncryptionOptions& f) {
+        EXPECT_TRUE(f.CheckBoxOptimize->isVisible());
+        EXPECT_EQ(f.GroupBoxOptimize->title(), QString());
+        // Exactly as wide as its caption and check mark, plus 6.
+        const int indicator =
+            f.style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, f.CheckBoxOptimize) +
+            f.style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, f.CheckBoxOptimize);
+        EXPECT_EQ(f.CheckBoxOptimize->width(),
+                  f.CheckBoxOptimize->fontMetrics().horizontalAdvance(S("Optimize Code")) +
+                      indicator + 6);
+        EXPECT_GE(f.CheckBoxOptimize->width(), f.CheckBoxOptimize->sizeHint().width());
+    });
+    EXPECT_FALSE(Engine().OptimiseActive);
+}
+
+TEST_F(EncryptionOptionsTest, StandaloneModeAppliesTheOptimizationPageOnItsOwn)
+{
+    TFormEncryptionOptions form;
+    form.SetStandaloneMode(true);
+    EXPECT_FALSE(form.MainMenu->isHidden());
+    form.SetProtectionParts(partOptimise);
+    ASSERT_FALSE(form.CheckBoxOptimize->isChecked());
+    ShowAndCancel(form, {}, [](TFormEncryptionOptions& f) {
+        EXPECT_TRUE(f.MainMenu->isVisible());
+        EXPECT_FALSE(f.CheckBoxOptimize->isVisible());
+        EXPECT_EQ(f.GroupBoxOptimize->title(), S("Optimize Code"));
+        for (QCheckBox* box : f.OptimizeSubBoxes())
+            EXPECT_TRUE(box->isEnabled());
+        EXPECT_FALSE(f.CBMergeWhitespace->isEnabled());
+        // "Defaults" there leaves the switches usable.
+        f.CheckBoxOptimize->setChecked(true);
+        f.ButtonRestoreDefaults->click();
+        EXPECT_TRUE(f.CheckBoxTBODY->isEnabled());
+    });
+    EXPECT_TRUE(Engine().OptimiseActive);
+
+    // Back in window mode, the box is the title again and rules.
+    form.SetStandaloneMode(false);
+    EXPECT_TRUE(form.MainMenu->isHidden());
+    ShowAndCancel(form, {}, [](TFormEncryptionOptions& f) {
+        EXPECT_TRUE(f.CheckBoxOptimize->isVisible());
+        EXPECT_EQ(f.GroupBoxOptimize->title(), QString());
+        EXPECT_FALSE(f.CheckBoxTBODY->isEnabled());
+        EXPECT_FALSE(f.MainMenu->isVisible());
+    });
+    EXPECT_FALSE(Engine().OptimiseActive);
+
+    // In stand-alone mode with the page not shown, the stored switch rules.
+    form.SetStandaloneMode(true);
+    form.SetProtectionParts(allProtectionParts);
+    form.PageControl->setCurrentWidget(form.TabSheetEncryption);
+    ShowAndCancel(form);
+    EXPECT_FALSE(Engine().OptimiseActive);
+}
+
+TEST_F(EncryptionOptionsTest, StoredValuesAreReadAndWrittenByControlName)
+{
+    TFormEncryptionOptions form;
+    SettingsStore store = SettingsStore::InMemory();
+    // The index wins over a text naming another entry.
+    store.WriteString(section, S("ComboBoxDepthLevel.Text"), S("Low (Single level of encryption)"));
+    store.WriteInteger(section, S("ComboBoxDepthLevel.ItemIndex"), 4);
+    store.WriteString(section, S("CheckBoxPrinting.Checked"), S("2"));
+    store.WriteString(section, S("CheckBoxOffline.Checked"), S("0"));
+    store.WriteString(section, S("CheckBoxSelection.Checked"), S("1"));
+    store.WriteString(section, S("CheckBoxComments.Checked"), S("yes"));
+    store.WriteString(section, S("CheckBoxOptimize.Checked"), S("1"));
+    LoadFormState(form, store);
+    EXPECT_EQ(form.ComboBoxDepthLevel->currentIndex(), 4);
+    EXPECT_TRUE(form.CheckBoxPrinting->isChecked());
+    EXPECT_FALSE(form.CheckBoxOffline->isChecked());
+    EXPECT_TRUE(form.CheckBoxSelection->isChecked());
+    EXPECT_FALSE(form.CheckBoxComments->isChecked());
+    // Loading "Optimize Code" enables its boxes and lets the optimisation run.
+    EXPECT_TRUE(form.CheckBoxTBODY->isEnabled());
+    EXPECT_TRUE(Engine().OptimiseActive);
+    // The engine sees the loaded values.
+    EXPECT_EQ(Engine().settings.StrengthLevel, 4);
+    EXPECT_EQ(Engine().settings.StrengthText, "Very High");
+    EXPECT_TRUE(Engine().settings.DisablePrinting);
+
+    ASSERT_TRUE(SaveFormState(form, store));
+    EXPECT_EQ(store.ReadString(section, S("CheckBoxPrinting.Checked"), {}), S("1"));
+    EXPECT_EQ(store.ReadString(section, S("ComboBoxDepthLevel.Text"), {}), S("Very High"));
+    EXPECT_EQ(store.ReadInteger(section, S("ComboBoxDepthLevel.ItemIndex"), -9), 4);
+
+    // The command line's reading of the same store agrees with the dialog.
+    ProtectionSettings read;
+    LoadProtectionSettings(store, read);
+    EXPECT_EQ(read, form.Settings());
+    // And the dialog reads what the command line writes.
+    ProtectionSettings written;
+    written.StrengthLevel = 0;
+    written.StrengthText = "None";
+    written.HideScriptErrors = true;
+    written.MergeWhitespace = true;
+    SettingsStore other = SettingsStore::InMemory();
+    ASSERT_TRUE(SaveProtectionSettings(other, written));
+    LoadFormState(form, other);
+    EXPECT_EQ(form.Settings(), written);
+}
+
+TEST_F(EncryptionOptionsTest, StoredIndexOfNoEntryKeepsTheLevel)
+{
+    TFormEncryptionOptions form;
+    SettingsStore store = SettingsStore::InMemory();
+    store.WriteInteger(section, S("ComboBoxDepthLevel.ItemIndex"), -1);
+    store.WriteString(section, S("ComboBoxDepthLevel.Text"), S("High"));
+    LoadFormState(form, store);
+    EXPECT_EQ(form.ComboBoxDepthLevel->currentIndex(), 3);
+    EXPECT_EQ(Engine().settings.StrengthLevel, 3);
+}
+
+TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
+{
+    SettingsStore store = SettingsStore::InMemory();
+    store.WriteInteger(section, S("ComboBoxDepthLevel.ItemIndex"), 0);
+    store.WriteString(section, S("ComboBoxDepthLevel.Text"), S("None"));
+    store.WriteString(section, S("CheckBoxRightClicking.Checked"), S("1"));
+    store.WriteString(section, S("CheckBoxOptimize.Checked"), S("1"));
+    store.WriteString(section, S("CheckBoxEndP.Checked"), S("1"));
+    const ProtectionSettings before = [&] {
+        ProtectionSettings s;
+        LoadProtectionSettings(store, s);
+        return s;
+    }();
+
+    // The program's dialog, as the callers use it.
+    LoadProtectionOptions(store);
+    TFormEncryptionOptions& form = FormEncryptionOptions();
+    EXPECT_EQ(form.Settings(), before);
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false, [&](QDialog&) {
+                          form.ButtonRestoreDefaults->click();
+                          EXPECT_EQ(form.Settings(), ProtectionSettings{});
+                          EXPECT_FALSE(form.CheckBoxEndP->isEnabled());
+                      }});
+    EXPECT_FALSE(EditProtectionOptions(""));
+    ProtectionSettings after;
+    LoadProtectionSettings(store, after);
+    EXPECT_EQ(after, before);
+    // The next showing starts again from the store.
+    LoadProtectionOptions(store);
+    EXPECT_EQ(form.Settings(), before);
+
+    // OK and save: the values shown are stored.
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
+                      [&](QDialog&) { form.CheckBoxStatusBar->setChecked(true); }});
+    EXPECT_TRUE(EditProtectionOptions(""));
+    EXPECT_TRUE(Engine().settings.DisableStatusBar);
+    ASSERT_TRUE(SaveProtectionOptions(store));
+    EXPECT_EQ(store.ReadString(section, S("CheckBoxStatusBar.Checked"), {}), S("1"));
+}
+
+TEST_F(EncryptionOptionsTest, PreviewSecuresACopyIntoThePreviewFile)
+{
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    TFormEncryptionOptions form;
+    form.SetProtectionParts(partEncrypt);
+    form.ComboBoxDepthLevel->setCurrentIndex(1);
+    const std::string page = "<html><head></head><body><p>Preview me</p></body></html>";
+    const QString preview = UserDataFile(S("preview.html"));
+    FileCatcher catcher;
+
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
+                      [&](QDialog&) { EXPECT_TRUE(form.ButtonPreviewClick()); }});
+    EXPECT_TRUE(form.EditProtectionOptions(page));
+    QFile file(preview);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.contains("kestrix-content"));
+    EXPECT_FALSE(written.contains("Preview me"));
+    ASSERT_EQ(catcher.opened.size(), 1);
+    EXPECT_EQ(catcher.opened.first(), QUrl::fromLocalFile(preview));
+    file.close();
+
+    // A preview file that cannot be written: an error, the dialog stays.
+    ASSERT_TRUE(QFile::remove(preview));
+    ASSERT_TRUE(QDir().mkpath(preview + S("/blocked")));
+    QString error;
+    bool stillOpen = false;
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false, [&](QDialog&) {
+                          QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false,
+                                            [&](QDialog& box) {
+                                                error = static_cast<QMessageBox&>(box).text();
+                                            }});
+                          EXPECT_FALSE(form.ButtonPreviewClick());
+                          stillOpen = form.isVisible();
+                      }});
+    EXPECT_FALSE(form.EditProtectionOptions(page));
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(error.startsWith(S("Unable to write ") + preview)) << error.toStdString();
+    EXPECT_EQ(catcher.opened.size(), 1);
+}
+
+TEST_F(EncryptionOptionsTest, ExitClosesAsCancel)
+{
+    TFormEncryptionOptions form;
+    form.SetStandaloneMode(true);
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
+                      [&](QDialog&) { form.miExit->trigger(); }});
+    EXPECT_FALSE(form.EditProtectionOptions(""));
+    EXPECT_EQ(form.miFile->title(), S("&File"));
+    EXPECT_EQ(form.miMarquellServices->text(), S("Marquell &Services (Online)..."));
+}
+
+#include "UnitEncryptionOptionsTest.moc"
