@@ -159,22 +159,6 @@ TEST_F(WebDownloadTest, CancelledMidwayRemovesThePartialFile)
     EXPECT_TRUE(CachedFiles().isEmpty());
 }
 
-TEST(DownloadMessages, EachFailureSaysWhatHappened)
-{
-    const QString url = S("http://h/p.html");
-    EXPECT_EQ(DownloadFailureMessage(url, DownloadStatus::Failed),
-              S("Unable to download http://h/p.html\n\nThe Web Page may not exist."));
-    EXPECT_EQ(DownloadFailureMessage(url, DownloadStatus::NotConnected),
-              DownloadFailureMessage(url, DownloadStatus::Failed));
-    EXPECT_EQ(DownloadFailureMessage(url, DownloadStatus::TooLarge),
-              S("Unable to download http://h/p.html\n\nThe Web Page is larger than 64 MB."));
-    EXPECT_EQ(DownloadFailureMessage(url, DownloadStatus::TimedOut),
-              S("Unable to download http://h/p.html\n\nThe server did not answer for 30 "
-                "seconds."));
-    EXPECT_EQ(DownloadFailureMessage(url, DownloadStatus::Cancelled), QString());
-    EXPECT_EQ(DownloadFailureMessage(url, DownloadStatus::Succeeded), QString());
-}
-
 TEST(FormDownloadStatus, StatusLineNamesFileAndHost)
 {
     EXPECT_EQ(TFormDownload::StatusText(S("http://h/index.html")), S("index.html from (h)"));
@@ -271,22 +255,4 @@ TEST_F(FormDownloadTest, ClosedBeforeTheFirstPaintNeverStarts)
     EXPECT_EQ(form.ModalResult(), QDialog::Rejected);
     QTest::qWait(50);
     EXPECT_EQ(server_.Requests(), 0);
-}
-
-TEST_F(FormDownloadTest, LimitsApplyToTheDialog)
-{
-    TFormDownload& form = FormDownload();
-    DownloadLimits saved = form.Limits();
-    DownloadLimits impatient;
-    impatient.silenceMilliseconds = 300;
-    form.SetLimits(impatient);
-    QString location = server_.Url("/silent");
-    EXPECT_FALSE(form.DownloadUrl(S("Downloading Page..."), location));
-    EXPECT_EQ(form.ModalResult(), QDialog::Accepted);
-    EXPECT_EQ(form.LastStatus(), DownloadStatus::TimedOut);
-    form.SetLimits(saved);
-    location = server_.Url("/huge");
-    EXPECT_FALSE(form.DownloadUrl(S("Downloading Page..."), location));
-    EXPECT_EQ(form.LastStatus(), DownloadStatus::TooLarge);
-    EXPECT_TRUE(CachedFiles().isEmpty());
 }
