@@ -159,12 +159,13 @@ HtmlDocument::HtmlDocument(std::string_view page) : page_(page), parse_(std::mak
     options.deallocator = ArenaRelease;
     options.userdata = &parse_->arena;
     options.max_errors = 0;
-    // A real page needs about ten times its size; sixty-four megabytes of
-    // headroom keeps small pages well clear of the limit.
-    parse_->arena.byteLimit = (size_t(64) << 20) + page.size() * 40;
-    // A real page parses at several megabytes a second; the budget is a
-    // multiple of that, so only pathological markup reaches it.
-    const double seconds = 2.0 + double(page.size()) / double(1 << 20);
+    // A real page needs about ten times its size, dense markup (tables of
+    // one-character cells) about fifty; sixty-four megabytes of headroom keep
+    // small pages well clear of the limit.
+    parse_->arena.byteLimit = (size_t(64) << 20) + page.size() * 64;
+    // Real pages parse at three megabytes a second or more; the budget is
+    // several times that, so only pathological markup reaches it.
+    const double seconds = 2.0 + 2.0 * double(page.size()) / double(1 << 20);
     parse_->arena.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(seconds));
     const char* data = page.empty() ? "" : page.data();

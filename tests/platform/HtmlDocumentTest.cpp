@@ -97,3 +97,20 @@ TEST(HtmlDocumentTest, EditsApplyToThePageBytesAndNeverOverlap)
 }
 
 } // namespace
+
+namespace {
+
+TEST(HtmlDocumentTest, DenseMarkupStaysWithinTheParsersBudget)
+{
+    // A megabyte of one-character table cells needs about fifty times its
+    // size in tree; it must still be parsed.
+    std::string page = "<body><table>";
+    for (int i = 0; i < 80000; ++i)
+        page += "<tr><td>1<td>2";
+    page += "</table>";
+    const HtmlDocument doc(page);
+    ASSERT_TRUE(doc.IsParsed());
+    EXPECT_EQ(doc.ElementsByTagName("td").size(), 160000u);
+}
+
+} // namespace
