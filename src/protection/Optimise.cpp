@@ -111,6 +111,8 @@ public:
                 const size_t end = page.find(std::string_view(close, 2), pos + 2);
                 const size_t stop = end == std::string_view::npos ? page.size() : end + 2;
                 found.push_back({pos, stop - pos});
+                // Whatever the code holds is covered; the scan goes on after it.
+                pos = stop - 1;
             } else if (HasWordAt(page, pos + 1, "body")) {
                 found.push_back({pos, 5});
             } else if (pos + 1 < page.size() && page[pos + 1] == '/' &&
@@ -535,16 +537,19 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
     if (!doc.HasEdits())
         return;
     // A removal must not join its neighbours into new markup ("<" + "<!---->"
-    // + "b>" would become a tag); such removals are taken back, until none is
-    // left.
+    // + "b>" would become a tag); such removals are taken back. Taking one
+    // back can expose another join, so this repeats; should it not settle in
+    // eight rounds, every removal is taken back.
     std::string text;
-    for (bool cancelled = true; cancelled;) {
+    for (int round = 0;; ++round) {
         std::vector<HtmlDocument::Removal> removals;
         text = doc.Text(&removals);
-        cancelled = false;
+        bool cancelled = false;
         for (const HtmlDocument::Removal& removal : removals)
-            if (JoinCreatesMarkup(text, removal.position))
+            if (round >= 8 || JoinCreatesMarkup(text, removal.position))
                 cancelled = doc.CancelEdit(removal.offset) || cancelled;
+        if (!cancelled)
+            break;
     }
     page.swap(text);
 }
