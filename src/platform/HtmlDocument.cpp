@@ -26,13 +26,16 @@ struct alignas(16) Chunk
     Chunk* next;
 };
 
-constexpr size_t chunkSize = size_t(1) << 20;
+// Chunks start small, for small pages, and double up to a megabyte.
+constexpr size_t firstChunkSize = size_t(16) << 10;
+constexpr size_t largestChunkSize = size_t(1) << 20;
 
 struct Arena
 {
     Chunk* first = nullptr;
     char* cursor = nullptr;
     char* end = nullptr;
+    size_t nextChunkSize = firstChunkSize;
     size_t bytes = 0;
     size_t byteLimit = 0;
     unsigned calls = 0;
@@ -70,7 +73,8 @@ void* ArenaAllocate(void* userdata, size_t size)
     if ((++arena->calls & 1023u) == 0 && Clock::now() > arena->deadline)
         std::longjmp(arena->escape, 1);
     if (size > size_t(arena->end - arena->cursor)) {
-        const size_t want = std::max(chunkSize, sizeof(Chunk) + size);
+        const size_t want = std::max(arena->nextChunkSize, sizeof(Chunk) + size);
+        arena->nextChunkSize = std::min(largestChunkSize, arena->nextChunkSize * 2);
         auto* chunk = static_cast<Chunk*>(std::malloc(want));
         if (!chunk)
             std::longjmp(arena->escape, 1);
