@@ -1,6 +1,7 @@
 // Fuzzes the optimisation and the whole securing run with every switch on:
 // neither may crash or hang, the optimised page must still parse, and the
 // body marks that securing splits on must survive when the input had them.
+#include "platform/Errors.h"
 #include "platform/HtmlDocument.h"
 #include "protection/Optimise.h"
 #include "protection/PageText.h"
@@ -49,7 +50,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const kestrix::ProtectionSettings settings = AllSwitches();
 
     std::string page = input;
-    kestrix::OptimisePage(page, settings);
+    try {
+        kestrix::OptimisePage(page, settings);
+    } catch (const kestrix::Failure&) {
+        // Beyond the parser's limits: refused with a message. Securing must
+        // then fail the same way and leave the page alone.
+        kestrix::ProtectionEngine engine;
+        engine.settings = settings;
+        engine.OptimiseActive = true;
+        std::string secured = input;
+        bool thrown = false;
+        try {
+            engine.SecurePage(secured);
+        } catch (const kestrix::Failure&) {
+            thrown = true;
+        }
+        Check(secured == input, "a page that cannot be optimised is left as it was");
+        (void)thrown; // the time budget may be met on a second try
+        return 0;
+    }
     if (kestrix::HtmlDocument(input).IsParsed())
         Check(kestrix::HtmlDocument(page).IsParsed(), "the optimised page parses");
     // The textual end-tag replacements may take the ">" that closed a body
@@ -67,7 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     engine.OptimiseActive = true;
     engine.SetProtectionParts(kestrix::allProtectionParts);
     std::string secured = input;
-    const bool ok = engine.SecurePage(secured);
+    bool ok = false;
+    try {
+        ok = engine.SecurePage(secured);
+    } catch (const kestrix::Failure&) {
+        Check(secured == input, "a page that cannot be optimised is left as it was");
+        return 0;
+    }
     Check(ok == HasBody(page), "a page is secured exactly when its body marks are found");
     if (ok) {
         Check(kestrix::IsSecuredPage(secured), "the secured page carries the content marker");

@@ -1,6 +1,8 @@
 #include "protection/Optimise.h"
 
+#include "platform/Errors.h"
 #include "platform/HtmlDocument.h"
+#include "platform/MessageTranslator.h"
 #include "protection/PageText.h"
 
 #include <algorithm>
@@ -522,7 +524,8 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
         return;
     HtmlDocument doc(page);
     if (!doc.IsParsed())
-        return;
+        throw Failure(
+            TranslateMessage("The page is too large or too deeply nested to be optimized."));
     const ProtectedRanges guard(page);
     if (settings.RemoveGroupComments)
         RemoveGroupComments(doc, guard);

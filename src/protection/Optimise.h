@@ -18,8 +18,9 @@ namespace kestrix {
 // elements, comment markers in scripts and styles, whitespace in text. What
 // they leave alone stays byte for byte as it was. Server-side code ("<? ?>",
 // "<% %>") and the body start and end marks that securing splits on are never
-// edited. A page beyond the parser's limits (pathological nesting) keeps the
-// textual replacements only.
+// edited. A page beyond the parser's limits (pathological nesting) raises a
+// Failure with a message for the user; the page then holds the textual
+// replacements only.
 void OptimisePage(std::string& page, const ProtectionSettings& settings);
 
 // True when an enabled document-tree step could find something to edit in

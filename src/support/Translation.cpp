@@ -1,5 +1,7 @@
 #include "support/Translation.h"
 
+#include "platform/MessageTranslator.h"
+
 #include "platform/Errors.h"
 
 #include <QAbstractButton>
@@ -360,6 +362,9 @@ bool LoadLanguageFile(const QString& path)
 
 void LoadApplicationLanguageFile()
 {
+    // The engine's messages are looked up in the same table.
+    SetMessageTranslator(
+        [](std::string_view english) { return TranslateString(english, stringTableSection); });
     QString folder =
         QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
     if (folder.isEmpty())
