@@ -148,8 +148,12 @@ bool EqualNoCase(std::string_view a, std::string_view b)
 bool ParseInteger(std::string_view s, int& value)
 {
     s = Trim(s);
-    if (!s.empty() && s.front() == '+')
+    // One sign at most: "+5" is 5, "+-5" is no number.
+    if (!s.empty() && s.front() == '+') {
         s.remove_prefix(1);
+        if (!s.empty() && s.front() == '-')
+            return false;
+    }
     const char* end = s.data() + s.size();
     auto [ptr, ec] = std::from_chars(s.data(), end, value);
     return ec == std::errc() && ptr == end && !s.empty();
@@ -212,11 +216,14 @@ void ApplySettingsText(std::string_view text, ProtectionSettings& settings,
             }
         }
     }
-    // As a combo box loads: the text selects its entry, then the index wins.
+    // As the options dialog's list loads: the text selects the first entry of
+    // that name (letter case aside), then the index wins.
     if (haveText) {
         for (int i = 0; i < 5; ++i)
-            if (entries[i] == levelText)
+            if (EqualNoCase(entries[i], levelText)) {
                 settings.StrengthLevel = i;
+                break;
+            }
     }
     if (haveIndex)
         settings.StrengthLevel = levelIndex;

@@ -133,10 +133,9 @@ TFormAskWithMemory::TFormAskWithMemory(const QString& message, DialogType type,
         contentBottom = icon_->geometry().bottom() + 1;
     }
 
-    // The message as shown: line breaks written CR LF show as one break.
-    QString shown = message;
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // The message keeps its CR LF line breaks (they show as one break each),
+    // so that translating the dialog looks it up exactly as it was asked.
+    const QString& shown = message;
     message_ = new QLabel(shown, this);
     message_->setObjectName(QStringLiteral("Message"));
     message_->setTextFormat(Qt::PlainText);

@@ -17,14 +17,17 @@ void LoadProtectionSettings(const SettingsStore& store, ProtectionSettings& sett
                             const StrengthEntries& entries)
 {
     const QString section = Section();
-    // The combo box: its text first (selecting the entry of that name), then
-    // its index, whose default is the index after setting the text.
+    // The combo box: its text first (selecting the first entry of that name,
+    // letter case aside, as the options dialog's list does), then its index,
+    // whose default is the index after setting the text.
     const QString text = store.ReadString(section, Name(strengthControlName, "Text"),
                                           QString::fromStdString(settings.StrengthText));
     int level = settings.StrengthLevel;
     for (int i = 0; i < 5; ++i)
-        if (QString::fromStdString(entries[i]) == text)
+        if (QString::fromStdString(entries[i]).compare(text, Qt::CaseInsensitive) == 0) {
             level = i;
+            break;
+        }
     const int index = store.ReadInteger(section, Name(strengthControlName, "ItemIndex"), level);
     if (index >= 0 && index <= 4)
         level = index;

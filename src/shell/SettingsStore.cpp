@@ -1,5 +1,7 @@
 #include "shell/SettingsStore.h"
 
+#include "support/Translation.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -124,8 +126,9 @@ QString UserDataFile(const QString& fileName)
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (!base.isEmpty()) {
-        const QString folder =
-            base + QStringLiteral("/Marquell/") + QString::fromLatin1(applicationTitle);
+        // The application title as shown (translated, when a language file
+        // translates it).
+        const QString folder = base + QStringLiteral("/Marquell/") + ApplicationTitle();
         if (QDir().mkpath(folder) && QFileInfo(folder).isDir())
             return folder + QLatin1Char('/') + fileName;
     }

@@ -61,7 +61,7 @@ private:
 };
 
 // Full path of a file in the per-user data folder: the generic data
-// location, "Marquell", the application title, the name. The folders are
+// location, "Marquell", the application title current now, the name. The folders are
 // created when missing; when that fails, the program's own folder is used.
 QString UserDataFile(const QString& fileName);
 

@@ -50,8 +50,10 @@ std::string_view Trim(std::string_view s)
 }
 
 // Section names and keys compared without regard to letter case: ASCII
-// letters directly, other text through the locale's upper-casing when it is
-// valid text in the locale's encoding.
+// letters directly, other text (when it is valid text in the locale's
+// encoding) character by character, each letter to its one upper-case
+// letter, as an 8-bit code page's upper-casing does: "ß" stays "ß" rather
+// than becoming "SS", so no two texts of different length become one key.
 std::string Fold(std::string_view s)
 {
     bool ascii = true;
@@ -63,8 +65,15 @@ std::string Fold(std::string_view s)
     if (!ascii) {
         const QByteArray bytes(s.data(), qsizetype(s.size()));
         const QString text = QString::fromLocal8Bit(bytes);
-        if (text.toLocal8Bit() == bytes)
-            return text.toUpper().toLocal8Bit().toStdString();
+        if (text.toLocal8Bit() == bytes) {
+            QList<uint> codePoints = text.toUcs4();
+            for (uint& c : codePoints)
+                c = QChar::toUpper(char32_t(c));
+            return QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData()),
+                                     codePoints.size())
+                .toLocal8Bit()
+                .toStdString();
+        }
     }
     std::string out(s);
     for (char& c : out)

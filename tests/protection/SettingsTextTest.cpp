@@ -146,14 +146,20 @@ TEST(ApplySettingsText, IndexWinsOverTextAndBadValuesAreIgnored)
     ProtectionSettings byText;
     ApplySettingsText("[FormEncryptionOptions]\r\nComboBoxDepthLevel.Text=High\r\n", byText);
     EXPECT_EQ(byText.StrengthLevel, 3);
+    // Letter case aside, as the options dialog's list reads its text.
+    ApplySettingsText("[FormEncryptionOptions]\r\nComboBoxDepthLevel.Text=very high\r\n", byText);
+    EXPECT_EQ(byText.StrengthLevel, 4);
+    EXPECT_EQ(byText.StrengthText, "Very High");
 
     ProtectionSettings bad;
     bad.DisableStatusBar = true;
     ApplySettingsText("[FormEncryptionOptions]\r\nComboBoxDepthLevel.ItemIndex=9\r\n"
-                      "CheckBoxStatusBar.Checked=yes\r\nCheckBoxSelection.Checked=\r\n",
+                      "CheckBoxStatusBar.Checked=yes\r\nCheckBoxSelection.Checked=\r\n"
+                      "CheckBoxPrinting.Checked=+-1\r\n",
                       bad);
     EXPECT_EQ(bad.StrengthLevel, 2);
     EXPECT_TRUE(bad.DisableStatusBar);
+    EXPECT_FALSE(bad.DisablePrinting);
     EXPECT_FALSE(bad.DisableSelection);
 
     // Values of another section, and text that is no INI at all, change nothing.

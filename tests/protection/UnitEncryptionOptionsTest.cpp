@@ -290,6 +290,22 @@ TEST_F(EncryptionOptionsTest, StoredIndexOfNoEntryKeepsTheLevel)
     EXPECT_EQ(Engine().settings.StrengthLevel, 3);
 }
 
+TEST_F(EncryptionOptionsTest, StoredTextInOtherLetterCaseSelectsTheSameLevel)
+{
+    // Without an index the text alone chooses the level, letter case aside,
+    // for the dialog and for the command line alike.
+    SettingsStore store = SettingsStore::InMemory();
+    store.WriteString(section, S("ComboBoxDepthLevel.Text"), S("very HIGH"));
+    TFormEncryptionOptions form;
+    LoadFormState(form, store);
+    EXPECT_EQ(form.ComboBoxDepthLevel->currentIndex(), 4);
+    ProtectionSettings read;
+    LoadProtectionSettings(store, read);
+    EXPECT_EQ(read.StrengthLevel, 4);
+    EXPECT_EQ(read.StrengthText, "Very High");
+    EXPECT_EQ(read, form.Settings());
+}
+
 TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
 {
     SettingsStore store = SettingsStore::InMemory();

@@ -204,7 +204,10 @@ TEST_F(AskWithMemoryTest, TranslatedQuestionHasItsOwnKey)
         "T=Sie haben einen Ordner gew\xC3\xA4hlt.\\r\\n\\r\\nAlle Dateien verarbeiten?\n"
         "<//TFormAskWithMemory-\n"
         "E=Don't ask again\nT=Nicht mehr fragen\nE=&Yes\nT=&Ja\nE=&No\nT=&Nein\n"
-        "E=Confirm\nT=Best\xC3\xA4tigen\n");
+        "E=Confirm\nT=Best\xC3\xA4tigen\n"
+        // The message in the dialog's own section: its line breaks are CR LF.
+        "E=Sie haben einen Ordner gew\xC3\xA4hlt.\\r\\n\\r\\nAlle Dateien verarbeiten?\n"
+        "T=Ordner gew\xC3\xA4hlt.\\r\\n\\r\\nAlles verarbeiten?\n");
     const QString german =
         QString::fromUtf8("Sie haben einen Ordner gewählt.\r\n\r\nAlle Dateien verarbeiten?");
     EXPECT_EQ(FolderProcessingQuestion(), german);
@@ -215,9 +218,8 @@ TEST_F(AskWithMemoryTest, TranslatedQuestionHasItsOwnKey)
         EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("Bestätigen"));
         EXPECT_EQ(dialog.DontAskAgain()->text(), QStringLiteral("Nicht mehr fragen"));
         EXPECT_EQ(dialog.Buttons()[0]->text(), QStringLiteral("&Ja"));
-        EXPECT_EQ(
-            dialog.MessageLabel()->text(),
-            QString::fromUtf8("Sie haben einen Ordner gewählt.\n\nAlle Dateien verarbeiten?"));
+        EXPECT_EQ(dialog.MessageLabel()->text(),
+                  QString::fromUtf8("Ordner gewählt.\r\n\r\nAlles verarbeiten?"));
     };
     QueueModalAnswer(answer);
     EXPECT_TRUE(ConfirmFolderProcessing());

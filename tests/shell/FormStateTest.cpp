@@ -2,11 +2,13 @@
 #include "shell/FormState.h"
 #include "platform/SettingsBackend.h"
 #include "shell/SettingsStore.h"
+#include "support/Translation.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -251,4 +253,26 @@ TEST(FormState, ComponentNameFromClassName)
     EXPECT_EQ(ComponentName(named), QStringLiteral("FormKestrixOptions"));
     QDialog unnamed;
     EXPECT_EQ(ComponentName(unnamed), QStringLiteral("QDialog"));
+}
+
+TEST(UserDataFile, FolderNamedAfterTheApplicationTitleShown)
+{
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QDir::toNativeSeparators(data.path()).toLocal8Bit());
+    const QString english = ApplicationTitle();
+    EXPECT_EQ(UserDataFile(u"preview.html"_s),
+              data.filePath(u"Marquell/Marquell Kestrix v2.0/preview.html"_s));
+    // A translated title names the folder the user sees.
+    SetApplicationTitle(u"Marquell Kestrix v2.0 (Deutsch)"_s);
+    const QString translated = UserDataFile(u"preview.html"_s);
+    SetApplicationTitle(english);
+    EXPECT_EQ(translated,
+              data.filePath(u"Marquell/Marquell Kestrix v2.0 (Deutsch)/preview.html"_s));
+    EXPECT_TRUE(QFileInfo(translated).dir().exists());
+    if (oldData.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldData);
 }

@@ -112,6 +112,13 @@ TEST(LanguageFile, CaseInsensitiveKeysLaterEntryWins)
     // Letters beyond ASCII fold as well (UTF-8 locale text).
     const auto u = Parse("<//S-\nE=\xC3\xA9t\xC3\xA9\nT=summer\n");
     EXPECT_EQ(Lookup(u, "\xC3\x89T\xC3\x89"), "summer");
+    // Each letter folds to one letter: "Straße" and "STRASSE" are two keys.
+    const auto sharp = Parse("<//S-\nE=Stra\xC3\x9F"
+                             "e\nT=street\n");
+    EXPECT_EQ(Lookup(sharp, "STRA\xC3\x9F"
+                            "E"),
+              "street");
+    EXPECT_EQ(Lookup(sharp, "STRASSE"), "STRASSE");
 }
 
 TEST(LanguageFile, KeyWithEqualsSignNeverFound)
