@@ -17,12 +17,51 @@ namespace kestrix {
 
 namespace {
 
-// The address split by the URL parser, or nothing when it has no scheme or
-// cannot be parsed.
-bool SplitUrl(const QString& text, QUrl& url)
+// The parts of an address exactly as written: case, escapes and
+// backslashes are kept, since the parts are shown and compared as the user
+// typed them.
+struct UrlParts
 {
-    url = QUrl(text, QUrl::TolerantMode);
-    return url.isValid() && !url.scheme().isEmpty();
+    QString scheme;
+    QString host;
+    QString path;
+};
+
+// Splits an address, or answers false when the URL parser finds no scheme
+// or cannot parse it. The parser only judges and delimits; where the text
+// as written does not agree with its reading, the parser's part is taken.
+bool SplitUrl(const QString& text, UrlParts& parts)
+{
+    const QUrl url(text, QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return false;
+    const QString written = text.trimmed();
+    const qsizetype colon = written.indexOf(u':');
+    const QString scheme = colon > 0 ? written.left(colon) : QString();
+    parts.scheme =
+        scheme.compare(url.scheme(), Qt::CaseInsensitive) == 0 ? scheme : url.scheme();
+    auto endOf = [](QStringView view, QStringView stops) {
+        qsizetype end = 0;
+        while (end < view.size() && !stops.contains(view[end]))
+            ++end;
+        return end;
+    };
+    QStringView rest = QStringView(written).mid(colon + 1);
+    parts.host = url.host(QUrl::FullyEncoded);
+    if (rest.startsWith(u"//")) {
+        rest = rest.mid(2);
+        const qsizetype authorityEnd = endOf(rest, u"/?#");
+        QStringView host = rest.left(authorityEnd);
+        rest = rest.mid(authorityEnd);
+        host = host.mid(host.lastIndexOf(u'@') + 1);
+        if (!host.startsWith(u'['))
+            host = host.left(endOf(host, u":"));
+        if (host.compare(parts.host, Qt::CaseInsensitive) == 0 ||
+            host.compare(url.host(), Qt::CaseInsensitive) == 0)
+            parts.host = host.toString();
+    }
+    parts.path = rest.left(endOf(rest, u"?#")).toString();
+    return true;
 }
 
 // The save dialog of PromptSaveFile: refuses a chosen file that cannot be
@@ -117,20 +156,20 @@ bool IsOfflineUrl(const QString& url)
 
 QString UrlScheme(const QString& text)
 {
-    QUrl url;
-    return SplitUrl(text, url) ? url.scheme() : QString();
+    UrlParts parts;
+    return SplitUrl(text, parts) ? parts.scheme : QString();
 }
 
 QString UrlHost(const QString& text)
 {
-    QUrl url;
-    return SplitUrl(text, url) ? url.host(QUrl::FullyEncoded) : QString();
+    UrlParts parts;
+    return SplitUrl(text, parts) ? parts.host : QString();
 }
 
 QString UrlPath(const QString& text)
 {
-    QUrl url;
-    return SplitUrl(text, url) ? url.path(QUrl::FullyEncoded) : QString();
+    UrlParts parts;
+    return SplitUrl(text, parts) ? parts.path : QString();
 }
 
 QString UrlFileName(const QString& text)

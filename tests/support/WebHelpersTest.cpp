@@ -48,6 +48,24 @@ TEST(WebHelpers, UrlPartsAreSplitWithoutDecoding)
     EXPECT_EQ(UrlSiteRoot(S("https://secure.example.org/x")), S("http://secure.example.org"));
 }
 
+TEST(WebHelpers, UrlPartsKeepTheAddressAsWritten)
+{
+    // Case, blanks, backslashes and broken escapes stay as typed: the status
+    // line of a download shows them so.
+    const QString mixed = S("HTTP://WWW.Example.COM/Dir/Index.HTML?q=1#f");
+    EXPECT_EQ(UrlScheme(mixed), S("HTTP"));
+    EXPECT_EQ(UrlHost(mixed), S("WWW.Example.COM"));
+    EXPECT_EQ(UrlPath(mixed), S("/Dir/Index.HTML"));
+    EXPECT_EQ(UrlSiteRoot(mixed), S("http://WWW.Example.COM"));
+    EXPECT_EQ(UrlFileName(S("http://host/dir\\file.htm")), S("file.htm"));
+    EXPECT_EQ(UrlPath(S("http://host/my page.html")), S("/my page.html"));
+    EXPECT_EQ(UrlPath(S("http://host/a%zz.html")), S("/a%zz.html"));
+    EXPECT_EQ(UrlFileName(S("http://host/caf\u00e9.html")), S("caf\u00e9.html"));
+    EXPECT_EQ(UrlHost(S("http://user:pw@Some.Host:8080/x")), S("Some.Host"));
+    EXPECT_EQ(UrlPath(S("http://user:pw@Some.Host:8080/x?y=/z")), S("/x"));
+    EXPECT_EQ(UrlPath(S("http://host?q=/a/b")), QString());
+}
+
 TEST(WebHelpers, TextsThatAreNoAddressGiveEmptyParts)
 {
     for (const char* text :
