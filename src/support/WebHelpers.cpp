@@ -38,8 +38,7 @@ bool SplitUrl(const QString& text, UrlParts& parts)
     const QString written = text.trimmed();
     const qsizetype colon = written.indexOf(u':');
     const QString scheme = colon > 0 ? written.left(colon) : QString();
-    parts.scheme =
-        scheme.compare(url.scheme(), Qt::CaseInsensitive) == 0 ? scheme : url.scheme();
+    parts.scheme = scheme.compare(url.scheme(), Qt::CaseInsensitive) == 0 ? scheme : url.scheme();
     auto endOf = [](QStringView view, QStringView stops) {
         qsizetype end = 0;
         while (end < view.size() && !stops.contains(view[end]))
@@ -115,6 +114,27 @@ private:
         ExecModal(box);
     }
 };
+
+// The dialog's name filters. A filter given as pairs of a description and
+// its patterns, separated by "|" ("HTML Files (*.html)|*.html", patterns
+// separated by ";"), becomes one entry per pair, the patterns in brackets
+// behind the description unless it already shows them so. Without "|" it is
+// taken in the toolkit's own form, entries separated by ";;".
+QStringList NameFilters(const QString& filter)
+{
+    if (!filter.contains(u'|'))
+        return filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts).join(u' ');
+        const QString& description = parts[i];
+        const QString shown = QLatin1Char('(') + patterns + QLatin1Char(')');
+        filters << (description.trimmed().endsWith(shown) ? description
+                                                          : description + QLatin1Char(' ') + shown);
+    }
+    return filters;
+}
 
 SaveDialog* saveDialog = nullptr;
 
@@ -268,7 +288,7 @@ bool PromptSaveFile(const QString& path, const QString& filter, const QString& d
     const QString name = CleanFileName(slash >= 0 ? path.mid(slash + 1) : path);
     if (!folder.isEmpty())
         dialog.setDirectory(folder);
-    dialog.setNameFilter(filter);
+    dialog.setNameFilters(NameFilters(filter));
     dialog.setDefaultSuffix(defaultExtension.startsWith(u'.') ? defaultExtension.mid(1)
                                                               : defaultExtension);
     dialog.selectFile(name);

@@ -141,9 +141,16 @@ TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
     EXPECT_EQ(QFileInfo(SaveFileDialogFileName()).absoluteFilePath(),
               QDir(dir.path()).absoluteFilePath(S("mypage.htm")));
 
-    // Cancelled: false.
-    QTimer::singleShot(0, [&] { dialog.reject(); });
-    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    // Cancelled: false. A filter of description and pattern pairs gives
+    // one entry per pair, each matching its own pattern.
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        filters = dialog.nameFilters();
+        dialog.reject();
+    });
+    EXPECT_FALSE(
+        PromptSaveFile(QString(), S("HTML Files (*.html)|*.html|Pages|*.htm;*.html"), S("html")));
+    EXPECT_EQ(filters, QStringList({S("HTML Files (*.html)"), S("Pages (*.htm *.html)")}));
 }
 
 TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
