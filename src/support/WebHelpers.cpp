@@ -17,12 +17,50 @@ namespace kestrix {
 
 namespace {
 
-// The address split by the URL parser, or nothing when it has no scheme or
-// cannot be parsed.
-bool SplitUrl(const QString& text, QUrl& url)
+// The parts of an address exactly as written: case, escapes and
+// backslashes are kept, since the parts are shown and compared as the user
+// typed them.
+struct UrlParts
 {
-    url = QUrl(text, QUrl::TolerantMode);
-    return url.isValid() && !url.scheme().isEmpty();
+    QString scheme;
+    QString host;
+    QString path;
+};
+
+// Splits an address, or answers false when the URL parser finds no scheme
+// or cannot parse it. The parser only judges and delimits; where the text
+// as written does not agree with its reading, the parser's part is taken.
+bool SplitUrl(const QString& text, UrlParts& parts)
+{
+    const QUrl url(text, QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return false;
+    const QString written = text.trimmed();
+    const qsizetype colon = written.indexOf(u':');
+    const QString scheme = colon > 0 ? written.left(colon) : QString();
+    parts.scheme = scheme.compare(url.scheme(), Qt::CaseInsensitive) == 0 ? scheme : url.scheme();
+    auto endOf = [](QStringView view, QStringView stops) {
+        qsizetype end = 0;
+        while (end < view.size() && !stops.contains(view[end]))
+            ++end;
+        return end;
+    };
+    QStringView rest = QStringView(written).mid(colon + 1);
+    parts.host = url.host(QUrl::FullyEncoded);
+    if (rest.startsWith(u"//")) {
+        rest = rest.mid(2);
+        const qsizetype authorityEnd = endOf(rest, u"/?#");
+        QStringView host = rest.left(authorityEnd);
+        rest = rest.mid(authorityEnd);
+        host = host.mid(host.lastIndexOf(u'@') + 1);
+        if (!host.startsWith(u'['))
+            host = host.left(endOf(host, u":"));
+        if (host.compare(parts.host, Qt::CaseInsensitive) == 0 ||
+            host.compare(url.host(), Qt::CaseInsensitive) == 0)
+            parts.host = host.toString();
+    }
+    parts.path = rest.left(endOf(rest, u"?#")).toString();
+    return true;
 }
 
 // The save dialog of PromptSaveFile: refuses a chosen file that cannot be
@@ -77,6 +115,27 @@ private:
     }
 };
 
+// The dialog's name filters. A filter given as pairs of a description and
+// its patterns, separated by "|" ("HTML Files (*.html)|*.html", patterns
+// separated by ";"), becomes one entry per pair, the patterns in brackets
+// behind the description unless it already shows them so. Without "|" it is
+// taken in the toolkit's own form, entries separated by ";;".
+QStringList NameFilters(const QString& filter)
+{
+    if (!filter.contains(u'|'))
+        return filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts).join(u' ');
+        const QString& description = parts[i];
+        const QString shown = QLatin1Char('(') + patterns + QLatin1Char(')');
+        filters << (description.trimmed().endsWith(shown) ? description
+                                                          : description + QLatin1Char(' ') + shown);
+    }
+    return filters;
+}
+
 SaveDialog* saveDialog = nullptr;
 
 void DeleteSaveDialog()
@@ -117,20 +176,20 @@ bool IsOfflineUrl(const QString& url)
 
 QString UrlScheme(const QString& text)
 {
-    QUrl url;
-    return SplitUrl(text, url) ? url.scheme() : QString();
+    UrlParts parts;
+    return SplitUrl(text, parts) ? parts.scheme : QString();
 }
 
 QString UrlHost(const QString& text)
 {
-    QUrl url;
-    return SplitUrl(text, url) ? url.host(QUrl::FullyEncoded) : QString();
+    UrlParts parts;
+    return SplitUrl(text, parts) ? parts.host : QString();
 }
 
 QString UrlPath(const QString& text)
 {
-    QUrl url;
-    return SplitUrl(text, url) ? url.path(QUrl::FullyEncoded) : QString();
+    UrlParts parts;
+    return SplitUrl(text, parts) ? parts.path : QString();
 }
 
 QString UrlFileName(const QString& text)
@@ -229,7 +288,7 @@ bool PromptSaveFile(const QString& path, const QString& filter, const QString& d
     const QString name = CleanFileName(slash >= 0 ? path.mid(slash + 1) : path);
     if (!folder.isEmpty())
         dialog.setDirectory(folder);
-    dialog.setNameFilter(filter);
+    dialog.setNameFilters(NameFilters(filter));
     dialog.setDefaultSuffix(defaultExtension.startsWith(u'.') ? defaultExtension.mid(1)
                                                               : defaultExtension);
     dialog.selectFile(name);

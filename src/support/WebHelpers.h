@@ -51,8 +51,9 @@ QString CleanFileName(const QString& name);
 QFileDialog& SaveFileDialog();
 
 // Shows the shared save dialog, proposing the folder and cleaned name of
-// `path` (either may be empty). `filter` is a list of name filters separated
-// by ";;" ("HTML files (*.htm *.html);;All files (*)"); `defaultExtension`
+// `path` (either may be empty). `filter` is pairs of a description and its
+// patterns separated by "|" ("HTML Files (*.html)|*.html"), or name filters
+// separated by ";;" ("HTML files (*.htm *.html);;All files (*)"); `defaultExtension`
 // is added to a name typed without one. True when the user confirmed; the
 // name is then SaveFileDialogFileName().
 bool PromptSaveFile(const QString& path, const QString& filter, const QString& defaultExtension);

@@ -48,6 +48,24 @@ TEST(WebHelpers, UrlPartsAreSplitWithoutDecoding)
     EXPECT_EQ(UrlSiteRoot(S("https://secure.example.org/x")), S("http://secure.example.org"));
 }
 
+TEST(WebHelpers, UrlPartsKeepTheAddressAsWritten)
+{
+    // Case, blanks, backslashes and broken escapes stay as typed: the status
+    // line of a download shows them so.
+    const QString mixed = S("HTTP://WWW.Example.COM/Dir/Index.HTML?q=1#f");
+    EXPECT_EQ(UrlScheme(mixed), S("HTTP"));
+    EXPECT_EQ(UrlHost(mixed), S("WWW.Example.COM"));
+    EXPECT_EQ(UrlPath(mixed), S("/Dir/Index.HTML"));
+    EXPECT_EQ(UrlSiteRoot(mixed), S("http://WWW.Example.COM"));
+    EXPECT_EQ(UrlFileName(S("http://host/dir\\file.htm")), S("file.htm"));
+    EXPECT_EQ(UrlPath(S("http://host/my page.html")), S("/my page.html"));
+    EXPECT_EQ(UrlPath(S("http://host/a%zz.html")), S("/a%zz.html"));
+    EXPECT_EQ(UrlFileName(S("http://host/caf\u00e9.html")), S("caf\u00e9.html"));
+    EXPECT_EQ(UrlHost(S("http://user:pw@Some.Host:8080/x")), S("Some.Host"));
+    EXPECT_EQ(UrlPath(S("http://user:pw@Some.Host:8080/x?y=/z")), S("/x"));
+    EXPECT_EQ(UrlPath(S("http://host?q=/a/b")), QString());
+}
+
 TEST(WebHelpers, TextsThatAreNoAddressGiveEmptyParts)
 {
     for (const char* text :
@@ -123,9 +141,16 @@ TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
     EXPECT_EQ(QFileInfo(SaveFileDialogFileName()).absoluteFilePath(),
               QDir(dir.path()).absoluteFilePath(S("mypage.htm")));
 
-    // Cancelled: false.
-    QTimer::singleShot(0, [&] { dialog.reject(); });
-    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    // Cancelled: false. A filter of description and pattern pairs gives
+    // one entry per pair, each matching its own pattern.
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        filters = dialog.nameFilters();
+        dialog.reject();
+    });
+    EXPECT_FALSE(
+        PromptSaveFile(QString(), S("HTML Files (*.html)|*.html|Pages|*.htm;*.html"), S("html")));
+    EXPECT_EQ(filters, QStringList({S("HTML Files (*.html)"), S("Pages (*.htm *.html)")}));
 }
 
 TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
