@@ -5,9 +5,11 @@
 #include "support/ModalDialog.h"
 #include "support/Translation.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QNetworkInformation>
 #include <QNetworkProxyFactory>
@@ -291,7 +293,17 @@ bool PromptSaveFile(const QString& path, const QString& filter, const QString& d
     dialog.setNameFilters(NameFilters(filter));
     dialog.setDefaultSuffix(defaultExtension.startsWith(u'.') ? defaultExtension.mid(1)
                                                               : defaultExtension);
-    dialog.selectFile(name);
+    if (name.isEmpty()) {
+        // The toolkit ignores an empty selection and would propose the name
+        // chosen last time: clear the name and the files picked in the views.
+        if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->clear();
+        for (const char* view : {"listView", "treeView"})
+            if (auto* files = dialog.findChild<QAbstractItemView*>(QLatin1String(view)))
+                files->clearSelection();
+    } else {
+        dialog.selectFile(name);
+    }
     return ExecModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -140,6 +141,15 @@ TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
     EXPECT_EQ(QFileInfo(proposed).fileName(), S("mypage.htm"));
     EXPECT_EQ(QFileInfo(SaveFileDialogFileName()).absoluteFilePath(),
               QDir(dir.path()).absoluteFilePath(S("mypage.htm")));
+
+    // An empty path proposes no name, even after an earlier choice.
+    QString proposedAgain = S("unset");
+    QTimer::singleShot(0, [&] {
+        proposedAgain = dialog.findChild<QLineEdit*>(S("fileNameEdit"))->text();
+        dialog.reject();
+    });
+    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    EXPECT_EQ(proposedAgain, QString());
 
     // Cancelled: false. A filter of description and pattern pairs gives
     // one entry per pair, each matching its own pattern.
