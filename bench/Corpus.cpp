@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -96,6 +97,15 @@ std::string MakePage(size_t size)
         body += GeneratedBody(size - body.size(), true);
     body.resize(std::min(body.size(), size));
     return Wrap(body);
+}
+
+const std::string& CachedPage(size_t size)
+{
+    static std::map<size_t, std::string> pages;
+    auto it = pages.find(size);
+    if (it == pages.end())
+        it = pages.emplace(size, MakePage(size)).first;
+    return it->second;
 }
 
 std::string MakePlainPage(size_t size)

@@ -12,6 +12,9 @@ namespace bench {
 // installed HTML documentation when it can be found.
 std::string MakePage(size_t size);
 
+// MakePage(size), made once per size and kept for the whole run.
+const std::string& CachedPage(size_t size);
+
 // A page of about `size` bytes whose markup holds nothing the document
 // model steps of the optimisation would edit.
 std::string MakePlainPage(size_t size);

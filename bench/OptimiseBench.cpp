@@ -22,15 +22,6 @@ kestrix::ProtectionSettings AllSwitches()
     return s;
 }
 
-const std::string& Page(size_t size)
-{
-    static std::map<size_t, std::string> pages;
-    auto it = pages.find(size);
-    if (it == pages.end())
-        it = pages.emplace(size, bench::MakePage(size)).first;
-    return it->second;
-}
-
 // A plain page already optimised: nothing is left for the tree steps.
 const std::string& PlainPage(size_t size)
 {
@@ -46,7 +37,7 @@ const std::string& PlainPage(size_t size)
 
 void BM_OptimiseParsed(benchmark::State& state)
 {
-    const std::string& page = Page(size_t(state.range(0)));
+    const std::string& page = bench::CachedPage(size_t(state.range(0)));
     const kestrix::ProtectionSettings settings = AllSwitches();
     if (!kestrix::OptimiseNeedsDocumentModel(page, settings))
         state.SkipWithError("the page needs no parse");
@@ -74,7 +65,7 @@ void BM_OptimisePlain(benchmark::State& state)
 
 void BM_GumboParse(benchmark::State& state)
 {
-    const std::string& page = Page(size_t(state.range(0)));
+    const std::string& page = bench::CachedPage(size_t(state.range(0)));
     for (auto _ : state) {
         GumboOutput* output =
             gumbo_parse_with_options(&kGumboDefaultOptions, page.data(), page.size());
@@ -86,7 +77,7 @@ void BM_GumboParse(benchmark::State& state)
 
 void BM_HtmlDocument(benchmark::State& state)
 {
-    const std::string& page = Page(size_t(state.range(0)));
+    const std::string& page = bench::CachedPage(size_t(state.range(0)));
     for (auto _ : state) {
         kestrix::HtmlDocument doc(page);
         benchmark::DoNotOptimize(doc.IsParsed());

@@ -11,18 +11,9 @@
 
 namespace {
 
-const std::string& Page(size_t size)
-{
-    static std::map<size_t, std::string> pages;
-    auto it = pages.find(size);
-    if (it == pages.end())
-        it = pages.emplace(size, bench::MakePage(size)).first;
-    return it->second;
-}
-
 void BM_Memcpy(benchmark::State& state)
 {
-    const std::string& page = Page(size_t(state.range(0)));
+    const std::string& page = bench::CachedPage(size_t(state.range(0)));
     std::string copy(page.size(), '\0');
     for (auto _ : state) {
         std::memcpy(copy.data(), page.data(), page.size());
@@ -34,7 +25,7 @@ void BM_Memcpy(benchmark::State& state)
 
 void BM_SecurePage(benchmark::State& state)
 {
-    const std::string& page = Page(size_t(state.range(0)));
+    const std::string& page = bench::CachedPage(size_t(state.range(0)));
     kestrix::ProtectionEngine engine;
     engine.settings.StrengthLevel = int(state.range(1));
     engine.settings.DisableRightClicking = true;
