@@ -22,6 +22,10 @@ namespace {
 
 constexpr int randomLength = 6;
 constexpr std::string_view temporarySuffix = ".tmp";
+// A temporary name is the target's with 12 bytes more; a long target name is
+// cut so that the temporary one stays within the file system's limit.
+constexpr qsizetype maximumNameLength = 255;
+constexpr qsizetype temporaryExtra = 1 + 1 + randomLength + qsizetype(temporarySuffix.size());
 
 [[noreturn]] void ThrowWriteFailure(const QString& path, int error)
 {
@@ -96,7 +100,8 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
     int fd = -1;
     QByteArray temporary;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = folder + '.' + name + '.' + QByteArray::fromStdString(RandomPart()) +
+        temporary = folder + '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
+                    QByteArray::fromStdString(RandomPart()) +
                     QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST)

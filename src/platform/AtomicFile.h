@@ -29,7 +29,8 @@ void WriteFileAtomically(const QString& path, std::string_view bytes,
                          WriteDurability durability = WriteDurability::Synced);
 
 // True for the name (without folder) of a temporary file of
-// WriteFileAtomically: "." + target name + "." + six characters + ".tmp".
+// WriteFileAtomically: "." + target name (cut to fit) + "." + six characters
+// + ".tmp".
 // Such a file is only left behind when the program is killed between
 // creating and renaming it; the folder scan passes over it.
 bool IsAtomicWriteTemporary(const QString& fileName);
