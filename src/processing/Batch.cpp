@@ -37,11 +37,11 @@ std::string ReadWholeFile(const QString& path)
 
 // The page named by the input: downloaded (the local copy read and deleted)
 // or read from disk.
-std::optional<std::string> ReadPage(const CommandLine& line, BatchHooks& hooks)
+std::optional<std::string> ReadPage(const CommandLine& line, FileCommandDialogs& dialogs)
 {
     if (line.mode & cmWebAddress) {
-        QString local;
-        const DownloadStatus status = hooks.Download(line.InputName, local);
+        QString local = line.InputName;
+        const DownloadStatus status = dialogs.DownloadUrl(Tr("Downloading Page..."), local);
         if (status == DownloadStatus::Cancelled)
             return std::nullopt;
         if (status != DownloadStatus::Succeeded)
@@ -79,20 +79,20 @@ void ResolveCommandLineNames(CommandLine& line, const QString& workingFolder)
             *name = QDir::cleanPath(folder.absoluteFilePath(*name));
 }
 
-BatchResult RunBatch(const CommandLine& line, BatchHooks& hooks)
+BatchResult RunBatch(const CommandLine& line, FileCommandDialogs& dialogs)
 {
     // The input's own name while it is kept as input + ".kestrix": put back
     // when the run fails after the rename.
     QString keptAs;
     try {
-        const std::optional<std::string> read = ReadPage(line, hooks);
+        const std::optional<std::string> read = ReadPage(line, dialogs);
         if (!read)
             return BatchResult::Cancelled;
         std::string page = *read;
 
         ProtectionEngine engine;
         engine.SetProtectionParts(line.parts);
-        if (!hooks.EditProtectionOptions(engine, page))
+        if (!dialogs.AskProtectionOptions(page, engine))
             return BatchResult::Cancelled;
 
         if (!engine.SecurePage(page))
@@ -111,10 +111,9 @@ BatchResult RunBatch(const CommandLine& line, BatchHooks& hooks)
                 Fail(Message("Unable to rename %s to %s", {line.InputName, kept}));
             keptAs = kept;
         } else {
-            const std::optional<QString> chosen = hooks.PromptSaveFile();
-            if (!chosen)
+            if (!dialogs.PromptSaveFile(QStringLiteral("HTML Files (*.html)|*.html"),
+                                        QStringLiteral("html"), output))
                 return BatchResult::Cancelled;
-            output = *chosen;
             MakeOutputFolder(output);
         }
         // The one write of the run, atomic: on failure the earlier file is
@@ -126,7 +125,7 @@ BatchResult RunBatch(const CommandLine& line, BatchHooks& hooks)
         // stands under it (the write is the last step, so it did not).
         if (!keptAs.isEmpty() && !QFileInfo::exists(line.InputName))
             QFile::rename(keptAs, line.InputName);
-        hooks.ShowError(QString::fromStdString(failure.what()));
+        dialogs.ShowError(QString::fromStdString(failure.what()));
         return BatchResult::Failed;
     } catch (const Cancelled&) {
         if (!keptAs.isEmpty() && !QFileInfo::exists(line.InputName))

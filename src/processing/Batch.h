@@ -4,13 +4,9 @@
 #pragma once
 
 #include "processing/CommandLine.h"
-#include "protection/SecurePage.h"
-#include "support/WebDownload.h"
+#include "processing/FileCommands.h"
 
 #include <QString>
-
-#include <optional>
-#include <string>
 
 namespace kestrix {
 
@@ -19,25 +15,6 @@ enum class BatchResult {
     Written = 0,   // the secured page was written
     Failed = 1,    // an error, reported to the user
     Cancelled = 3, // the user cancelled the download, the options or the save prompt
-};
-
-// What the batch asks of the user and the network; the program's windows in
-// the desktop program, answers given in advance in tests.
-class BatchHooks
-{
-public:
-    virtual ~BatchHooks() = default;
-    // Downloads the address; on success `localFile` names the local copy,
-    // which the batch reads and deletes.
-    virtual DownloadStatus Download(const QString& address, QString& localFile) = 0;
-    // Shows the protection options for the page (its preview) with the
-    // engine's parts, after loading them from the settings store. True on
-    // OK, with the engine holding the values shown, which are also stored.
-    virtual bool EditProtectionOptions(ProtectionEngine& engine, const std::string& page) = 0;
-    // Asks where to save the secured page; none when the user cancelled.
-    virtual std::optional<QString> PromptSaveFile() = 0;
-    // Reports an error of the batch (a message box without owner).
-    virtual void ShowError(const QString& message) = 0;
 };
 
 // Makes the names of a command line absolute against the working folder,
@@ -49,6 +26,9 @@ void ResolveCommandLineNames(CommandLine& line, const QString& workingFolder);
 // no half-written file and never deletes one it did not create; in the
 // in-place mode an existing input + ".kestrix" is never overwritten, and on
 // any failure after the input was renamed it gets its own name back.
-BatchResult RunBatch(const CommandLine& line, BatchHooks& hooks);
+// The questions and windows are those of the file commands: the download
+// dialog ("Downloading Page..."), the protection options (loaded from and
+// saved to the store), the save prompt and the error box.
+BatchResult RunBatch(const CommandLine& line, FileCommandDialogs& dialogs);
 
 } // namespace kestrix

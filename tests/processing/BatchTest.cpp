@@ -18,7 +18,7 @@ QString S(const char* text)
 
 const QByteArray page = "<html><head><title>T</title></head><body><p>Hello</p></body></html>";
 
-struct FakeHooks : BatchHooks
+struct FakeHooks : FileCommandDialogs
 {
     DownloadStatus downloadStatus = DownloadStatus::Succeeded;
     QString downloadedFile;
@@ -28,21 +28,31 @@ struct FakeHooks : BatchHooks
     int optionsShown = 0;
     int saveAsked = 0;
 
-    DownloadStatus Download(const QString&, QString& localFile) override
+    int MessageDialog(DialogType, const QString&, DialogButtons) override
     {
-        localFile = downloadedFile;
+        ADD_FAILURE() << "the batch asks no question";
+        return resultCancel;
+    }
+    DownloadStatus DownloadUrl(const QString& caption, QString& location) override
+    {
+        EXPECT_EQ(caption, QStringLiteral("Downloading Page..."));
+        location = downloadedFile;
         return downloadStatus;
     }
-    bool EditProtectionOptions(ProtectionEngine& engine, const std::string&) override
+    bool AskProtectionOptions(const std::string&, ProtectionEngine& engine) override
     {
         ++optionsShown;
         engine.settings.StrengthLevel = 1;
         return optionsOk;
     }
-    std::optional<QString> PromptSaveFile() override
+    bool PromptSaveFile(const QString& filter, const QString& extension, QString& path) override
     {
+        EXPECT_EQ(filter, QStringLiteral("HTML Files (*.html)|*.html"));
+        EXPECT_EQ(extension, QStringLiteral("html"));
         ++saveAsked;
-        return saveAs;
+        if (saveAs)
+            path = *saveAs;
+        return saveAs.has_value();
     }
     void ShowError(const QString& message) override { errors << message; }
 };

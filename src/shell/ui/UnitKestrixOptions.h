@@ -15,9 +15,6 @@ class QTabWidget;
 
 namespace kestrix {
 
-// The design value of the file filter.
-inline constexpr const char* defaultFileFilter = "*.htm;*.html;*.asp;*.php";
-
 class TFormKestrixOptions : public QDialog
 {
     Q_OBJECT
