@@ -4,6 +4,7 @@
 #pragma once
 
 #include "processing/FileMask.h"
+#include "shell/SettingsStore.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,9 +12,6 @@
 namespace kestrix {
 
 class SettingsStore;
-
-// The file filter used when none is stored.
-inline constexpr const char* defaultFileFilter = "*.htm;*.html;*.asp;*.php";
 
 // The stored "File Type Filter" of the application options, or the default
 // when none (or an empty one) is stored.

@@ -35,8 +35,9 @@ void WindowFileDialogs::ShowError(const QString& text)
 
 bool WindowFileDialogs::AskProtectionOptions(const std::string& pageText, ProtectionEngine& engine)
 {
+    // The dialog keeps the form start-up gave it: stand-alone, with its
+    // own menu bar, only in the command-line batch.
     LoadProtectionOptions(store_);
-    SetStandaloneMode(false);
     if (!EditProtectionOptions(engine, pageText))
         return false;
     if (!SaveProtectionOptions(store_))
