@@ -35,6 +35,22 @@ TEST(DetectPageCharset, MetaElementsBeforeTheBody)
     EXPECT_EQ(DetectPageCharset("<metadata charset=koi8-r><body>\xE9</body>"), "windows-1252");
 }
 
+TEST(DetectPageCharset, MetaAfterTheBodyStartTagInAnyCaseIsIgnored)
+{
+    // The body start tag ends the search whatever its case; a meta after it
+    // does not decide, so the bytes do (\xE9 alone is not UTF-8).
+    for (const char* body : {"<body>", "<BODY>", "<Body class=x>", "<bOdY\n>"}) {
+        EXPECT_EQ(DetectPageCharset(std::string("<html><head></head>") + body +
+                                    "<meta charset=koi8-r>\xE9</body></html>"),
+                  "windows-1252")
+            << body;
+        EXPECT_EQ(DetectPageCharset(std::string("<head><meta charset=koi8-r></head>") + body +
+                                    "\xE9</body>"),
+                  "KOI8-R")
+            << body;
+    }
+}
+
 TEST(DetectPageCharset, BytesDecideWithoutADeclaration)
 {
     EXPECT_EQ(DetectPageCharset("<body>plain</body>"), "UTF-8");

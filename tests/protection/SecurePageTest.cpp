@@ -299,3 +299,32 @@ TEST(SecurePage, Utf8PageContentIsScrambledAsCharacters)
 }
 
 } // namespace
+
+TEST(SecurePage, ContentDecodedWithTheCharsetDeclaredBeforeTheBody)
+{
+    ProtectionEngine e = MakeEngine(partEncrypt, 1);
+    const struct
+    {
+        const char* head;
+        const char* body;
+        std::u16string units;
+    } cases[] = {
+        // A meta before the body decides; \xE9 is "И" in KOI8-R.
+        {"<html><head><meta charset=koi8-r></head><body>", "\xE9", u"\u0418"},
+        {"<HTML><HEAD><META CHARSET=KOI8-R></HEAD><BODY>", "\xE9", u"\u0418"},
+        // After the body start tag, in any case, a meta is content only: the
+        // bytes decide (windows-1252 here, UTF-8 when they are UTF-8).
+        {"<html><head></head><body>", "<meta charset=koi8-r>\xE9", u"<meta charset=koi8-r>\u00E9"},
+        {"<html><head></head><BODY>", "<meta charset=koi8-r>\xE9", u"<meta charset=koi8-r>\u00E9"},
+        {"<html><head></head><BODY class=x>", "<META charset=\"koi8-r\">\xC3\xA9",
+         u"<META charset=\"koi8-r\">\u00E9"},
+    };
+    for (const auto& c : cases) {
+        std::string text = std::string(c.head) + c.body + "</body></html>";
+        ASSERT_TRUE(e.SecurePage(text)) << c.head;
+        const size_t open = text.find("\">", text.find("<kestrix-content")) + 2;
+        const std::string layer = text.substr(open, text.find("</kestrix-content>") - open);
+        EXPECT_EQ(enginetest::DecodeScrambled(enginetest::LayerString(layer), contentKey), c.units)
+            << c.head << c.body;
+    }
+}
