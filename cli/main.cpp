@@ -1,18 +1,19 @@
 // kestrix-cli: secures pages from the command line, without any window.
+#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
+#include "platform/MessageFormat.h"
 #include "protection/ProtectionSettings.h"
 #include "protection/SecurePage.h"
 #include "shell/ProtectionSettingsStore.h"
 #include "shell/SettingsStore.h"
-#include "support/MessageFormat.h"
 #include "support/Translation.h"
 #include "support/WebDownload.h"
 #include "support/WebHelpers.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <iostream>
@@ -137,22 +138,10 @@ std::string ReadFile(const QString& name)
     return bytes.toStdString();
 }
 
-// Writes the result atomically: a temporary file in the same folder renamed
-// over the target, so the target is never missing or half-written.
-void WriteOutput(const QString& name, const std::string& data)
-{
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(data.data(), qint64(data.size())) != qint64(data.size()) || !file.commit())
-        throw Failure(
-            (Message("Unable to write %s", {name}) + QStringLiteral(": ") + file.errorString())
-                .toStdString());
-}
-
 StrengthEntries TranslatedStrengthEntries()
 {
     StrengthEntries entries;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < strengthLevelCount; ++i)
         entries[i] = TranslateString(strengthLevelNames[i], "TFormEncryptionOptions");
     return entries;
 }
@@ -176,43 +165,55 @@ Options ParseArguments(const QStringList& args)
     if (o.command != QLatin1String("page") && o.command != QLatin1String("settings"))
         throw UsageError{"unknown command: " + o.command.toStdString()};
     const bool page = o.command == QLatin1String("page");
-    for (qsizetype i = 2; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&]() -> QString {
-            if (i + 1 >= args.size())
-                throw UsageError{a.toStdString() + " needs a value"};
-            return args[++i];
-        };
-        if (page && a == QLatin1String("-e"))
-            o.encrypt = true;
-        else if (page && a == QLatin1String("-a"))
-            o.limit = true;
-        else if (page && a == QLatin1String("-o"))
-            o.optimise = true;
-        else if (page && a == QLatin1String("--output"))
-            o.outputFile = value();
-        else if (!page && a == QLatin1String("--save"))
-            o.save = true;
-        else if (a == QLatin1String("--defaults"))
-            o.defaults = true;
-        else if (a == QLatin1String("--settings"))
-            o.settingsFile = value();
-        else if (a == QLatin1String("--level")) {
-            const QString text = value();
-            bool ok = false;
-            const int level = text.toInt(&ok);
-            if (!ok || level < 0 || level > 4)
-                throw UsageError{"--level takes a number from 0 to 4"};
-            o.level = level;
-        } else if (page && !o.haveInput && (a == QLatin1String("-") || !a.startsWith(u'-'))) {
-            o.input = a;
-            o.haveInput = true;
-        } else {
-            throw UsageError{"unexpected argument: " + a.toStdString()};
-        }
+
+    // The flags of each command; "-" stands for standard input, "-ea" for
+    // "-e -a".
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption encrypt(QStringLiteral("e"));
+    const QCommandLineOption limit(QStringLiteral("a"));
+    const QCommandLineOption optimise(QStringLiteral("o"));
+    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption save(QStringLiteral("save"));
+    const QCommandLineOption defaults(QStringLiteral("defaults"));
+    const QCommandLineOption settings(QStringLiteral("settings"), QString(),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption level(QStringLiteral("level"), QString(), QStringLiteral("N"));
+    parser.addOptions({defaults, settings, level});
+    if (page)
+        parser.addOptions({encrypt, limit, optimise, output});
+    else
+        parser.addOption(save);
+    // The command's own name stands where the parser expects the program's.
+    if (!parser.parse(args.mid(1)))
+        throw UsageError{parser.errorText().toStdString()};
+
+    o.encrypt = page && parser.isSet(encrypt);
+    o.limit = page && parser.isSet(limit);
+    o.optimise = page && parser.isSet(optimise);
+    o.save = !page && parser.isSet(save);
+    o.defaults = parser.isSet(defaults);
+    if (page)
+        o.outputFile = parser.value(output);
+    o.settingsFile = parser.value(settings);
+    if (parser.isSet(level)) {
+        bool ok = false;
+        const int n = parser.value(level).toInt(&ok);
+        if (!ok || !IsStrengthLevel(n))
+            throw UsageError{"--level takes a number from 0 to 4"};
+        o.level = n;
     }
-    if (page && !o.haveInput)
-        throw UsageError{"no INPUT given"};
+    const QStringList names = parser.positionalArguments();
+    if (!page && !names.isEmpty())
+        throw UsageError{"unexpected argument: " + names.first().toStdString()};
+    if (page) {
+        if (names.isEmpty())
+            throw UsageError{"no INPUT given"};
+        if (names.size() > 1)
+            throw UsageError{"unexpected argument: " + names[1].toStdString()};
+        o.input = names.first();
+        o.haveInput = true;
+    }
     return o;
 }
 
@@ -225,7 +226,20 @@ ProtectionSettings EffectiveSettings(const Options& o, SettingsStore& store)
         LoadProtectionSettings(store, settings, entries);
     if (!o.settingsFile.isEmpty()) {
         const std::string text = ReadFile(o.settingsFile);
-        ApplySettingsText(text, settings, entries);
+        const SettingsTextReport report = ApplySettingsText(text, settings, entries);
+        // A file that names no setting is not a settings file (a page or
+        // anything else given by mistake): going on would secure with
+        // settings the user did not choose.
+        if (report.knownValues == 0)
+            throw Failure(
+                Message("%s holds no protection settings: a [%s] section with "
+                        "values as 'kestrix-cli settings' prints them is needed.",
+                        {o.settingsFile, QString::fromLatin1(settingsSection.data(),
+                                                             qsizetype(settingsSection.size()))})
+                    .toStdString());
+        for (const std::string& name : report.unknownNames)
+            PrintError(Message("Warning: %s is not a setting and was ignored (%s)",
+                               {QString::fromStdString(name), o.settingsFile}));
     }
     if (o.level) {
         settings.StrengthLevel = *o.level;
@@ -250,16 +264,18 @@ int Run(const QStringList& args)
         return 0;
     }
 
-    ProtectionParts parts = (o.encrypt ? partEncrypt : 0u) | (o.limit ? partLimitAccess : 0u) |
-                            (o.optimise ? partOptimise : 0u);
-    if (parts == 0)
+    ProtectionParts parts;
+    parts.setFlag(partEncrypt, o.encrypt);
+    parts.setFlag(partLimitAccess, o.limit);
+    parts.setFlag(partOptimise, o.optimise);
+    if (!parts)
         parts = allProtectionParts;
     ProtectionEngine engine;
     engine.settings = settings;
     engine.SetProtectionParts(parts);
     // As in the stand-alone options dialog: the optimisation page is shown,
     // so the optimisation is active.
-    engine.OptimiseActive = (parts & partOptimise) != 0;
+    engine.OptimiseActive = parts.testFlag(partOptimise);
 
     std::string page = ReadInput(o.input);
     if (!engine.SecurePage(page))
@@ -270,7 +286,7 @@ int Run(const QStringList& args)
             throw Failure(
                 Message("Unable to write %s", {QStringLiteral("standard output")}).toStdString());
     } else {
-        WriteOutput(o.outputFile, page);
+        WriteFileAtomically(o.outputFile, page);
     }
     return 0;
 }

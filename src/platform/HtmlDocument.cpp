@@ -1,4 +1,5 @@
 #include "platform/HtmlDocument.h"
+#include "platform/Text.h"
 
 #include <gumbo.h>
 
@@ -117,11 +118,6 @@ bool IsElementNode(const GumboNode* node)
 bool IsTextNode(const GumboNode* node)
 {
     return node && (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE);
-}
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
 bool IsTagEnd(char c)

@@ -1,4 +1,5 @@
 #include "protection/Optimise.h"
+#include "platform/Text.h"
 
 #include "platform/Errors.h"
 #include "platform/HtmlDocument.h"
@@ -34,11 +35,6 @@ void ReplaceEndTag(std::string& page, std::string_view tag)
     page.swap(out);
 }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
 bool IsLineBreak(char c)
 {
     return c == '\n' || c == '\r';
@@ -47,11 +43,6 @@ bool IsLineBreak(char c)
 bool IsAsciiLetter(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
 // True when `text` at `pos` holds the lower-case `word` in any case.

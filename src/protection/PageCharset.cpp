@@ -1,4 +1,5 @@
 #include "protection/PageCharset.h"
+#include "platform/Text.h"
 
 #include "protection/PageText.h"
 
@@ -10,20 +11,6 @@
 namespace kestrix {
 
 namespace {
-
-std::string Lower(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return out;
-}
-
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
 
 bool IconvKnows(const std::string& name)
 {

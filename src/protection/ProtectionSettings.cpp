@@ -1,6 +1,9 @@
 #include "protection/ProtectionSettings.h"
+#include "platform/Text.h"
 
 #include "protection/Scramble.h"
+
+#include <QString>
 
 #include <charconv>
 #include <cstring>
@@ -30,7 +33,7 @@ const SettingsCheckBox settingsCheckBoxes[17] = {
 StrengthEntries EnglishStrengthEntries()
 {
     StrengthEntries entries;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < strengthLevelCount; ++i)
         entries[i] = strengthLevelNames[i];
     return entries;
 }
@@ -120,15 +123,6 @@ std::string SettingsAttribute(const ProtectionSettings& settings)
 
 namespace {
 
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
@@ -161,9 +155,28 @@ bool ParseInteger(std::string_view s, int& value)
 
 } // namespace
 
-void ApplySettingsText(std::string_view text, ProtectionSettings& settings,
-                       const StrengthEntries& entries)
+int StoredStrengthLevel(const std::optional<std::string>& text, std::optional<int> index,
+                        int current, const StrengthEntries& entries)
 {
+    int level = current;
+    if (text) {
+        const QString wanted = QString::fromLocal8Bit(text->data(), qsizetype(text->size()));
+        for (int i = 0; i < strengthLevelCount; ++i)
+            if (QString::fromLocal8Bit(entries[i].data(), qsizetype(entries[i].size()))
+                    .compare(wanted, Qt::CaseInsensitive) == 0) {
+                level = i;
+                break;
+            }
+    }
+    if (index && IsStrengthLevel(*index))
+        level = *index;
+    return IsStrengthLevel(level) ? level : defaultStrengthLevel;
+}
+
+SettingsTextReport ApplySettingsText(std::string_view text, ProtectionSettings& settings,
+                                     const StrengthEntries& entries)
+{
+    SettingsTextReport report;
     bool inSection = false;
     bool haveText = false, haveIndex = false;
     std::string levelText;
@@ -195,41 +208,40 @@ void ApplySettingsText(std::string_view text, ProtectionSettings& settings,
         std::string_view value = Trim(line.substr(eq + 1));
         const std::string level = strengthControlName;
         if (EqualNoCase(name, level + ".Text")) {
+            ++report.knownValues;
             haveText = true;
             levelText = std::string(value);
             continue;
         }
         if (EqualNoCase(name, level + ".ItemIndex")) {
+            ++report.knownValues;
             int index = 0;
-            if (ParseInteger(value, index) && index >= 0 && index <= 4) {
+            if (ParseInteger(value, index) && IsStrengthLevel(index)) {
                 haveIndex = true;
                 levelIndex = index;
             }
             continue;
         }
+        bool known = false;
         for (const auto& box : settingsCheckBoxes) {
             if (EqualNoCase(name, std::string(box.controlName) + ".Checked")) {
+                known = true;
                 int number = 0;
                 if (ParseInteger(value, number))
                     settings.*box.field = number != 0;
                 break;
             }
         }
+        if (known)
+            ++report.knownValues;
+        else
+            report.unknownNames.emplace_back(name);
     }
-    // As the options dialog's list loads: the text selects the first entry of
-    // that name (letter case aside), then the index wins.
-    if (haveText) {
-        for (int i = 0; i < 5; ++i)
-            if (EqualNoCase(entries[i], levelText)) {
-                settings.StrengthLevel = i;
-                break;
-            }
-    }
-    if (haveIndex)
-        settings.StrengthLevel = levelIndex;
-    if (settings.StrengthLevel < 0 || settings.StrengthLevel > 4)
-        settings.StrengthLevel = 2;
+    settings.StrengthLevel = StoredStrengthLevel(
+        haveText ? std::optional<std::string>(levelText) : std::nullopt,
+        haveIndex ? std::optional<int>(levelIndex) : std::nullopt, settings.StrengthLevel, entries);
     settings.StrengthText = entries[settings.StrengthLevel];
+    return report;
 }
 
 } // namespace kestrix

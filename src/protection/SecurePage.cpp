@@ -7,12 +7,6 @@
 
 namespace kestrix {
 
-ProtectionEngine& Engine()
-{
-    static ProtectionEngine engine;
-    return engine;
-}
-
 bool IsSecuredPage(std::string_view text)
 {
     return text.find(contentMarker) != std::string_view::npos;

@@ -12,8 +12,9 @@ namespace kestrix {
 inline constexpr std::string_view contentMarker = "kestrix-content";
 inline constexpr std::string_view scriptMarker = "kestrix-script";
 
-// The engine: the settings and protections that the next runs use, and the
-// flag that lets the optimisation run.
+// The engine: the settings and protections that a run uses, and the flag
+// that lets the optimisation run. Whoever secures owns one; it is only read
+// while a run uses it, so parallel runs may share one.
 struct ProtectionEngine
 {
     ProtectionSettings settings;
@@ -27,17 +28,6 @@ struct ProtectionEngine
     // end before the start) or the run was cancelled.
     bool SecurePage(std::string& page) const;
 };
-
-// The application's one engine, shared by the dialog and the callers.
-ProtectionEngine& Engine();
-inline void SetProtectionParts(ProtectionParts bits)
-{
-    Engine().SetProtectionParts(bits);
-}
-inline bool SecurePage(std::string& page)
-{
-    return Engine().SecurePage(page);
-}
 
 // True when the text contains "kestrix-content" exactly as written.
 bool IsSecuredPage(std::string_view text);

@@ -17,21 +17,16 @@ void LoadProtectionSettings(const SettingsStore& store, ProtectionSettings& sett
                             const StrengthEntries& entries)
 {
     const QString section = Section();
-    // The combo box: its text first (selecting the first entry of that name,
-    // letter case aside, as the options dialog's list does), then its index,
-    // whose default is the index after setting the text.
-    const QString text = store.ReadString(section, Name(strengthControlName, "Text"),
-                                          QString::fromStdString(settings.StrengthText));
-    int level = settings.StrengthLevel;
-    for (int i = 0; i < 5; ++i)
-        if (QString::fromStdString(entries[i]).compare(text, Qt::CaseInsensitive) == 0) {
-            level = i;
-            break;
-        }
-    const int index = store.ReadInteger(section, Name(strengthControlName, "ItemIndex"), level);
-    if (index >= 0 && index <= 4)
-        level = index;
-    settings.StrengthLevel = level >= 0 && level <= 4 ? level : 2;
+    // The combo box as the options dialog's list loads it: its text, then
+    // its index.
+    const QString textName = Name(strengthControlName, "Text");
+    const QString indexName = Name(strengthControlName, "ItemIndex");
+    std::optional<std::string> text;
+    if (store.ValueExists(section, textName))
+        text = store.ReadString(section, textName, QString()).toLocal8Bit().toStdString();
+    // A missing or non-numeric index reads as an index naming no level.
+    const int index = store.ReadInteger(section, indexName, -1);
+    settings.StrengthLevel = StoredStrengthLevel(text, index, settings.StrengthLevel, entries);
     settings.StrengthText = entries[settings.StrengthLevel];
     for (const auto& box : settingsCheckBoxes)
         settings.*box.field =

@@ -12,8 +12,6 @@
 #include <string_view>
 #include <unordered_map>
 
-class QObject;
-
 namespace kestrix {
 
 // The section of every run-time message.
@@ -90,21 +88,5 @@ inline QString Tr(const char* english)
 // translation from the section "Application" once TranslateApplication ran.
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
-
-// The translation section of a component: the class name (without its
-// namespace) of the nearest
-// window class among the component and its parents (menus, docks and tool
-// bars are parts of their window), "Application" when there is none.
-std::string TranslationSection(const QObject* component);
-
-// Translates a component's designed texts (window titles, captions, tool
-// and status tips, combo box items keeping the selection, tab captions,
-// column titles, action and menu texts) with the section of
-// TranslationSection, then every child it owns, in creation order.
-void TranslateComponent(QObject* component);
-
-// Translates the application title and every window that has no parent;
-// runs once, later calls do nothing.
-void TranslateApplication();
 
 } // namespace kestrix

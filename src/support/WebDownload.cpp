@@ -1,6 +1,6 @@
 #include "support/WebDownload.h"
 
-#include "support/MessageFormat.h"
+#include "platform/MessageFormat.h"
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
 

@@ -1,11 +1,8 @@
 // Small web operations shared by the download, the about box and the menus:
-// the parts of an address, the connection state, opening a page in the
-// browser, and the save prompt that follows a download.
+// the parts of an address, the connection state and the proxy in use.
 #pragma once
 
 #include <QString>
-
-class QFileDialog;
 
 namespace kestrix {
 
@@ -35,28 +32,11 @@ QString UrlSiteRoot(const QString& url);
 // The relative address resolved against the base.
 QString CombineUrl(const QString& base, const QString& relative);
 
-// Opens the address in the desktop's browser. When it is an online address
-// and no connection is up, asks first whether to go on.
-void OpenWebPage(const QString& url);
-
 // What the program fetches web pages through: the proxy the system's
 // settings give for web addresses, or none, and where those are set.
 QString ProxySettingsText();
 
 // Removes every "/", "|", "<" and ">"; "." and ".." become empty.
 QString CleanFileName(const QString& name);
-
-// The save dialog shared by every caller, created on first use. Its options:
-// confirm before overwriting, the folder must exist, read-only files refused.
-QFileDialog& SaveFileDialog();
-
-// Shows the shared save dialog, proposing the folder and cleaned name of
-// `path` (either may be empty). `filter` is pairs of a description and its
-// patterns separated by "|" ("HTML Files (*.html)|*.html"), or name filters
-// separated by ";;" ("HTML files (*.htm *.html);;All files (*)"); `defaultExtension`
-// is added to a name typed without one. True when the user confirmed; the
-// name is then SaveFileDialogFileName().
-bool PromptSaveFile(const QString& path, const QString& filter, const QString& defaultExtension);
-QString SaveFileDialogFileName();
 
 } // namespace kestrix

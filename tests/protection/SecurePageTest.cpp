@@ -189,7 +189,7 @@ TEST(SecurePage, OptimisationRunsOnlyWhenActiveAndAsked)
 
 TEST(SecurePage, NoParts)
 {
-    ProtectionEngine e = MakeEngine(0);
+    ProtectionEngine e = MakeEngine({});
     std::string text = "no body at all";
     EXPECT_TRUE(e.SecurePage(text));
     EXPECT_EQ(text, "no body at all");

@@ -1,7 +1,7 @@
 // The language file reader, the escapes and the lookup.
 #include "support/Translation.h"
 #include "platform/Errors.h"
-#include "support/MessageFormat.h"
+#include "platform/MessageFormat.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/DesktopOpen.h"
+#include "platform/desktop/DesktopOpen.h"
 
 #include <QDesktopServices>
 #include <QUrl>

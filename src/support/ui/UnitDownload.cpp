@@ -1,9 +1,9 @@
-#include "support/UnitDownload.h"
+#include "support/ui/UnitDownload.h"
 
-#include "support/MessageFormat.h"
-#include "support/ModalDialog.h"
+#include "platform/MessageFormat.h"
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
+#include "support/ui/ModalDialog.h"
 
 #include <QApplication>
 #include <QFileInfo>

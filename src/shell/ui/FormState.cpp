@@ -1,4 +1,4 @@
-#include "shell/FormState.h"
+#include "shell/ui/FormState.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -142,7 +142,10 @@ bool SaveWindowPlacement(const QWidget& window, SettingsStore& store)
 {
     const QString section = ComponentName(window);
     const int state = WindowStateCode(window);
-    QRect bounds(window.pos(), window.size());
+    // The client area of the normal window in every state, so that a
+    // window saved maximised or minimised comes back where it was, not
+    // shifted by its frame.
+    QRect bounds = window.geometry();
     if (state != 0 && window.normalGeometry().isValid())
         bounds = window.normalGeometry();
     bool ok = store.WriteInteger(section, QStringLiteral("Left"), bounds.x());
@@ -173,9 +176,12 @@ void LoadWindowPlacement(QWidget& window, const SettingsStore& store)
     const int top = store.ReadInteger(section, QStringLiteral("Top"), window.y());
     const int left = store.ReadInteger(section, QStringLiteral("Left"), window.x());
     const QSize size = width > 0 && height > 0 ? QSize(width, height) : window.size();
-    if (OnSomeScreen(QRect(QPoint(left, top), size)))
-        window.move(left, top);
-    window.resize(size);
+    // The bounds are the client area, as SaveWindowPlacement writes them.
+    const QRect bounds(QPoint(left, top), size);
+    if (OnSomeScreen(bounds))
+        window.setGeometry(bounds);
+    else
+        window.resize(size);
 }
 
 } // namespace kestrix

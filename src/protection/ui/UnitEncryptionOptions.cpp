@@ -1,14 +1,16 @@
-#include "protection/UnitEncryptionOptions.h"
+#include "protection/ui/UnitEncryptionOptions.h"
 
-#include "platform/DesktopOpen.h"
+#include "platform/AtomicFile.h"
+#include "platform/MessageFormat.h"
+#include "platform/desktop/DesktopOpen.h"
 #include "protection/SecurePage.h"
-#include "shell/FormState.h"
-#include "support/MessageFormat.h"
-#include "support/ModalDialog.h"
+#include "shell/ui/FormState.h"
 #include "support/Translation.h"
-#include "support/UnitAboutBox.h"
 #include "support/VersionInfo.h"
 #include "support/WebHelpers.h"
+#include "support/ui/ModalDialog.h"
+#include "support/ui/UnitAboutBox.h"
+#include "support/ui/WebDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,10 +21,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <tuple>
 
 namespace kestrix {
 
@@ -50,6 +53,24 @@ QLabel* MakeInfoPanel(const char* name, const char* text, QWidget* parent)
     font.setBold(true);
     panel->setFont(font);
     return panel;
+}
+
+// One page of the dialog: a tab sheet holding an information panel above
+// the page's group box, the rest of the height left empty.
+std::pair<QWidget*, QLabel*> AddOptionsPage(QTabWidget* tabs, const char* sheetName,
+                                            const char* caption, const char* panelName,
+                                            const char* panelText, QGroupBox* group)
+{
+    auto* sheet = new QWidget;
+    sheet->setObjectName(L(sheetName));
+    tabs->addTab(sheet, L(caption));
+    auto* layout = new QVBoxLayout(sheet);
+    QLabel* panel = MakeInfoPanel(panelName, panelText, sheet);
+    layout->addWidget(panel);
+    group->setParent(sheet);
+    layout->addWidget(group);
+    layout->addStretch(1);
+    return {sheet, panel};
 }
 
 QCheckBox* MakeCheckBox(const char* name, const char* caption, QWidget* parent)
@@ -125,16 +146,7 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
     // order the user sees.
 
     // "Encryption".
-    TabSheetEncryption = new QWidget;
-    TabSheetEncryption->setObjectName(L("TabSheetEncryption"));
-    PageControl->addTab(TabSheetEncryption, L("Encryption"));
-    auto* encryption = new QVBoxLayout(TabSheetEncryption);
-    PanelEncryption = MakeInfoPanel(
-        "PanelEncryption",
-        "Encrypted web pages require a JavaScript enabled browser \r\nfor decryption.",
-        TabSheetEncryption);
-    encryption->addWidget(PanelEncryption);
-    GroupBoxStrength = new QGroupBox(L("Encryption Strength"), TabSheetEncryption);
+    GroupBoxStrength = new QGroupBox(L("Encryption Strength"));
     GroupBoxStrength->setObjectName(L("GroupBoxStrength"));
     auto* strength = new QVBoxLayout(GroupBoxStrength);
     ComboBoxDepthLevel = new QComboBox(GroupBoxStrength);
@@ -142,26 +154,19 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
     ComboBoxDepthLevel->setEditable(false);
     for (const char* name : strengthLevelNames)
         ComboBoxDepthLevel->addItem(L(name));
-    ComboBoxDepthLevel->setCurrentIndex(2);
+    ComboBoxDepthLevel->setCurrentIndex(defaultStrengthLevel);
     LabelWarning =
         new QLabel(L("Warning: High encryption can slow down browser loading"), GroupBoxStrength);
     LabelWarning->setObjectName(L("LabelWarning"));
     strength->addWidget(ComboBoxDepthLevel);
     strength->addWidget(LabelWarning);
-    encryption->addWidget(GroupBoxStrength);
-    encryption->addStretch(1);
+    std::tie(TabSheetEncryption, PanelEncryption) = AddOptionsPage(
+        PageControl, "TabSheetEncryption", "Encryption", "PanelEncryption",
+        "Encrypted web pages require a JavaScript enabled browser \r\nfor decryption.",
+        GroupBoxStrength);
 
     // "User Access".
-    TabSheetUserAccess = new QWidget;
-    TabSheetUserAccess->setObjectName(L("TabSheetUserAccess"));
-    PageControl->addTab(TabSheetUserAccess, L("User Access"));
-    auto* access = new QVBoxLayout(TabSheetUserAccess);
-    PanelUserAccess = MakeInfoPanel(
-        "PanelUserAccess",
-        "JavaScript content protection is only avalable on JavaScript \r\nenabled browsers",
-        TabSheetUserAccess);
-    access->addWidget(PanelUserAccess);
-    GroupBoxProtection = new QGroupBox(L("JavaScript Protection"), TabSheetUserAccess);
+    GroupBoxProtection = new QGroupBox(L("JavaScript Protection"));
     GroupBoxProtection->setObjectName(L("GroupBoxProtection"));
     QWidget* g = GroupBoxProtection;
     CheckBoxRightClicking = MakeCheckBox("CheckBoxRightClicking", "Disable Right Clicking", g);
@@ -178,19 +183,13 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
     auto* accessBoxes = new QVBoxLayout(GroupBoxProtection);
     for (QCheckBox* box : accessOrder)
         accessBoxes->addWidget(box);
-    access->addWidget(GroupBoxProtection);
-    access->addStretch(1);
+    std::tie(TabSheetUserAccess, PanelUserAccess) = AddOptionsPage(
+        PageControl, "TabSheetUserAccess", "User Access", "PanelUserAccess",
+        "JavaScript content protection is only avalable on JavaScript \r\nenabled browsers",
+        GroupBoxProtection);
 
     // "Optimization".
-    TabSheetOptimization = new QWidget;
-    TabSheetOptimization->setObjectName(L("TabSheetOptimization"));
-    PageControl->addTab(TabSheetOptimization, L("Optimization"));
-    auto* optimization = new QVBoxLayout(TabSheetOptimization);
-    PanelOptimization = MakeInfoPanel("PanelOptimization",
-                                      "Some optimizations can effect how web pages will render.",
-                                      TabSheetOptimization);
-    optimization->addWidget(PanelOptimization);
-    GroupBoxOptimize = new QGroupBox(TabSheetOptimization);
+    GroupBoxOptimize = new QGroupBox;
     GroupBoxOptimize->setObjectName(L("GroupBoxOptimize"));
     g = GroupBoxOptimize;
     CheckBoxTBODY = MakeCheckBox("CheckBoxTBODY", "Remove <TBODY> Tags", g);
@@ -216,8 +215,9 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
         optimizeBoxes->addWidget(box);
         box->setEnabled(false);
     }
-    optimization->addWidget(GroupBoxOptimize);
-    optimization->addStretch(1);
+    std::tie(TabSheetOptimization, PanelOptimization) = AddOptionsPage(
+        PageControl, "TabSheetOptimization", "Optimization", "PanelOptimization",
+        "Some optimizations can effect how web pages will render.", GroupBoxOptimize);
 
     // The buttons: "Defaults" at the left, the others at the right.
     auto* buttons = new QHBoxLayout;
@@ -278,19 +278,13 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
             return;
         }
         lastLevel_ = index;
-        SyncEngine();
     });
-    connect(ComboBoxDepthLevel, &QComboBox::currentTextChanged, this, [this] { SyncEngine(); });
-    for (const auto& entry : settingsCheckBoxes)
-        if (auto* box = findChild<QCheckBox*>(L(entry.controlName)))
-            connect(box, &QCheckBox::toggled, this, [this] { SyncEngine(); });
 
     // On creation: the first page, not stand-alone, and the design values
     // kept for "Defaults".
     PageControl->setCurrentWidget(TabSheetEncryption);
     SetStandaloneMode(false);
     defaults_ = SnapshotFormState(*this);
-    SyncEngine();
 }
 
 QList<QCheckBox*> TFormEncryptionOptions::OptimizeSubBoxes() const
@@ -320,15 +314,18 @@ void TFormEncryptionOptions::SetSettings(const ProtectionSettings& settings)
             box->setChecked(settings.*entry.field);
 }
 
-void TFormEncryptionOptions::SyncEngine()
+ProtectionEngine TFormEncryptionOptions::EditedEngine() const
 {
-    // The engine always sees what the controls show.
-    Engine().settings = Settings();
+    ProtectionEngine engine;
+    engine.settings = Settings();
+    engine.SetProtectionParts(parts_);
+    engine.OptimiseActive = optimiseActive_;
+    return engine;
 }
 
 void TFormEncryptionOptions::SetProtectionParts(ProtectionParts bits)
 {
-    Engine().SetProtectionParts(bits);
+    parts_ = bits & allProtectionParts;
 }
 
 void TFormEncryptionOptions::SetStandaloneMode(bool on)
@@ -340,9 +337,7 @@ void TFormEncryptionOptions::SetStandaloneMode(bool on)
 bool TFormEncryptionOptions::EditProtectionOptions(const std::string& pageText)
 {
     pageText_ = pageText;
-    const bool ok = ExecModal(*this) == QDialog::Accepted;
-    SyncEngine();
-    return ok;
+    return ExecModal(*this) == QDialog::Accepted;
 }
 
 void TFormEncryptionOptions::showEvent(QShowEvent* event)
@@ -374,15 +369,15 @@ void TFormEncryptionOptions::hideEvent(QHideEvent* event)
 
 void TFormEncryptionOptions::ShowVisibleTabs()
 {
-    const ProtectionParts parts = Engine().parts;
-    const std::pair<QWidget*, ProtectionParts> pages[] = {{TabSheetEncryption, partEncrypt},
-                                                          {TabSheetUserAccess, partLimitAccess},
-                                                          {TabSheetOptimization, partOptimise}};
+    const ProtectionParts parts = parts_;
+    const std::pair<QWidget*, ProtectionPart> pages[] = {{TabSheetEncryption, partEncrypt},
+                                                         {TabSheetUserAccess, partLimitAccess},
+                                                         {TabSheetOptimization, partOptimise}};
     int visible = 0;
     int only = -1;
     for (const auto& [page, bit] : pages) {
         const int index = PageControl->indexOf(page);
-        const bool show = (parts & bit) != 0;
+        const bool show = parts.testFlag(bit);
         PageControl->setTabVisible(index, show);
         if (show) {
             ++visible;
@@ -409,7 +404,7 @@ void TFormEncryptionOptions::CheckBoxOptimizeClick()
     const bool on = CheckBoxOptimize->isChecked();
     for (QCheckBox* box : OptimizeSubBoxes())
         box->setEnabled(on);
-    Engine().OptimiseActive = on;
+    optimiseActive_ = on;
 }
 
 void TFormEncryptionOptions::TabSheetOptimizationShow()
@@ -425,7 +420,7 @@ void TFormEncryptionOptions::TabSheetOptimizationShow()
         GroupBoxOptimize->setTitle(CheckBoxOptimize->text());
         for (QCheckBox* box : OptimizeSubBoxes())
             box->setEnabled(true);
-        Engine().OptimiseActive = true;
+        optimiseActive_ = true;
     } else {
         CheckBoxOptimize->show();
         GroupBoxOptimize->setTitle(QString());
@@ -442,17 +437,11 @@ bool TFormEncryptionOptions::ButtonPreviewClick()
 {
     // The kept page is secured as a copy, with the values now shown.
     std::string page = pageText_;
-    ProtectionEngine engine = Engine();
-    engine.settings = Settings();
+    const ProtectionEngine engine = EditedEngine();
     const QString path = UserDataFile(L("preview.html"));
     try {
         engine.SecurePage(page);
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(page.data(), qint64(page.size())) != qint64(page.size()) || !file.commit())
-            throw Failure(
-                (FormatMessage(Tr("Unable to write %s"), {path}) + L(": ") + file.errorString())
-                    .toStdString());
+        WriteFileAtomically(path, page);
     } catch (const Failure& failure) {
         QMessageBox box(QMessageBox::Critical, ApplicationTitle(),
                         QString::fromStdString(failure.what()), QMessageBox::Ok, this);
@@ -484,9 +473,14 @@ TFormEncryptionOptions& FormEncryptionOptions()
     return *formEncryptionOptions;
 }
 
-bool EditProtectionOptions(const std::string& pageText)
+bool EditProtectionOptions(ProtectionEngine& engine, const std::string& pageText)
 {
-    return FormEncryptionOptions().EditProtectionOptions(pageText);
+    TFormEncryptionOptions& form = FormEncryptionOptions();
+    form.SetProtectionParts(engine.parts);
+    if (!form.EditProtectionOptions(pageText))
+        return false;
+    engine = form.EditedEngine();
+    return true;
 }
 
 void SetStandaloneMode(bool on)

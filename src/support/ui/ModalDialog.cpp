@@ -1,4 +1,4 @@
-#include "support/ModalDialog.h"
+#include "support/ui/ModalDialog.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 // The about box: its number formats, the link styling and what it shows.
-#include "support/UnitAboutBox.h"
+#include "support/ui/UnitAboutBox.h"
 #include "support/VersionInfo.h"
 #include "support/WebHelpers.h"
 

@@ -1,4 +1,5 @@
 // Translating windows and their components by section.
+#include "support/ui/TranslateComponent.h"
 #include "support/Translation.h"
 
 #include <QAction>

@@ -1,8 +1,10 @@
-#include "support/UnitAboutBox.h"
+#include "support/ui/UnitAboutBox.h"
 
-#include "support/ModalDialog.h"
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
+#include "support/ui/ModalDialog.h"
+#include "support/ui/TranslateComponent.h"
+#include "support/ui/WebDialogs.h"
 
 #include <QApplication>
 #include <QFrame>

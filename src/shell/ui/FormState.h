@@ -35,8 +35,9 @@ void LoadFormState(QWidget& form, const SettingsStore& store);
 SettingsStore SnapshotFormState(const QWidget& form);
 
 // Writes "Left", "Top", "Width", "Height" and "WindowState" (0 normal,
-// 1 minimised, 2 maximised) of a window. The bounds are those of the normal
-// window, also while it is maximised or minimised. False when the store
+// 1 minimised, 2 maximised) of a window. The bounds are the client area of
+// the normal window (without its frame) in every state, also while it is
+// maximised or minimised. False when the store
 // refused a value.
 bool SaveWindowPlacement(const QWidget& window, SettingsStore& store);
 

@@ -1,7 +1,8 @@
-#include "shell/AskWithMemory.h"
+#include "shell/ui/AskWithMemory.h"
 
-#include "support/ModalDialog.h"
 #include "support/Translation.h"
+#include "support/ui/ModalDialog.h"
+#include "support/ui/TranslateComponent.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,7 +13,6 @@
 #include <QStyle>
 
 #include <algorithm>
-#include <zlib.h>
 
 namespace kestrix {
 
@@ -29,8 +29,6 @@ constexpr int buttonsBelowText = 12;
 constexpr int checkBoxWidth = 150;
 constexpr int checkBoxHeight = 17;
 constexpr int checkBoxGap = 6;
-
-const QString defaultValueName = QStringLiteral("Default");
 
 struct ButtonKind
 {
@@ -92,20 +90,6 @@ int ButtonWidth(const QPushButton& button)
     QString text = button.text();
     text.remove(QLatin1Char('&'));
     return std::max(buttonMinWidth, button.fontMetrics().horizontalAdvance(text) + 2 * margin);
-}
-
-SettingsStore*& TestStore()
-{
-    static SettingsStore* store = nullptr;
-    return store;
-}
-
-template <class F> auto WithAnswerStore(F&& f)
-{
-    if (SettingsStore* store = TestStore())
-        return f(*store);
-    SettingsStore store = OpenRememberedAnswers();
-    return f(store);
 }
 
 } // namespace
@@ -244,31 +228,9 @@ void TFormAskWithMemory::closeEvent(QCloseEvent* event)
 }
 
 // ---- remembered answers -----------------------------------------------------
-
-QString RememberedAnswerSection(const QString& question)
-{
-    const QByteArray bytes = question.toLocal8Bit();
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.constData()),
-                            uInt(bytes.size()));
-    return QStringLiteral("AskWithMemory/") +
-           QStringLiteral("%1").arg(qulonglong(crc), 8, 16, QLatin1Char('0')).toUpper();
-}
-
 int AskWithMemory(const QString& question, DialogType type, DialogButtons buttons)
 {
-    const QString section = RememberedAnswerSection(question);
-    const std::optional<int> remembered =
-        WithAnswerStore([&](SettingsStore& store) -> std::optional<int> {
-            if (!store.ValueExists(section, defaultValueName))
-                return std::nullopt;
-            // A value that is no number is not an answer: the question is asked.
-            constexpr int none = -2147483647 - 1;
-            const int value = store.ReadInteger(section, defaultValueName, none);
-            if (value == none)
-                return std::nullopt;
-            return value;
-        });
-    if (remembered)
+    if (const std::optional<int> remembered = RememberedAnswer(question))
         return *remembered;
 
     TFormAskWithMemory dialog(question, type, buttons, QApplication::activeWindow());
@@ -281,51 +243,10 @@ int AskWithMemory(const QString& question, DialogType type, DialogButtons button
     return result;
 }
 
-bool IsAnswerRemembered(const QString& question)
-{
-    const QString section = RememberedAnswerSection(question);
-    return WithAnswerStore(
-        [&](SettingsStore& store) { return !store.Backend().Names(section).isEmpty(); });
-}
-
-bool RememberAnswer(const QString& question, int result)
-{
-    const QString section = RememberedAnswerSection(question);
-    return WithAnswerStore([&](SettingsStore& store) {
-        return store.WriteInteger(section, defaultValueName, result) && store.Flush();
-    });
-}
-
-void ForgetAnswer(const QString& question)
-{
-    const QString section = RememberedAnswerSection(question);
-    WithAnswerStore([&](SettingsStore& store) {
-        store.DeleteSection(section);
-        return store.Flush();
-    });
-}
-
-QString FolderProcessingQuestion()
-{
-    return Tr("You have selected a folder.\r\n\r\nDo you want Kestrix to process the files and "
-              "sub-folders in this folder?");
-}
-
 bool ConfirmFolderProcessing()
 {
     return AskWithMemory(FolderProcessingQuestion(), DialogType::Confirmation,
                          buttonYes | buttonNo) == resultYes;
-}
-
-SettingsStore OpenRememberedAnswers()
-{
-    return SettingsStore(std::make_unique<QSettingsBackend>(
-        QString::fromLatin1(settingsOrganisation), ApplicationTitle()));
-}
-
-void SetRememberedAnswerStoreForTesting(SettingsStore* store)
-{
-    TestStore() = store;
 }
 
 } // namespace kestrix

@@ -2,8 +2,8 @@
 // transfer on its own, then through the download dialog.
 #include "LocalHttpServer.h"
 
-#include "support/UnitDownload.h"
 #include "support/WebDownload.h"
+#include "support/ui/UnitDownload.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "protection/ProtectionSettings.h"
+#include "protection/SecurePage.h"
 #include "shell/SettingsStore.h"
 
 #include <QDialog>
@@ -34,6 +35,12 @@ public:
     bool EditProtectionOptions(const std::string& pageText);
     // The protections of the next run; they choose the visible pages.
     void SetProtectionParts(ProtectionParts bits);
+    ProtectionParts Parts() const { return parts_; }
+    // Whether the optimisation runs: "Optimize Code" as last shown, or
+    // always once the stand-alone Optimization page has shown.
+    bool OptimiseActive() const { return optimiseActive_; }
+    // An engine with the values now shown, the parts and OptimiseActive.
+    ProtectionEngine EditedEngine() const;
     // Command-line runs: the menu bar shows, and the Optimization page
     // applies its switches on its own.
     void SetStandaloneMode(bool on);
@@ -108,22 +115,26 @@ private:
     void CheckBoxOptimizeClick();
     void TabSheetOptimizationShow();
     void ShowVisibleTabs();
-    void SyncEngine();
     void miInternetPropertiesClick();
 
     SettingsStore defaults_;
     std::string pageText_;
     bool standalone_ = false;
     QString rememberedCaption_;
-    int lastLevel_ = 2;
+    int lastLevel_ = defaultStrengthLevel;
+    ProtectionParts parts_ = allProtectionParts;
+    bool optimiseActive_ = false;
 };
 
 // The program's one options dialog, created on first use (start-up creates
 // it with the other windows).
 TFormEncryptionOptions& FormEncryptionOptions();
 
-// The same operations on that dialog.
-bool EditProtectionOptions(const std::string& pageText);
+// Shows that dialog with the pages of the engine's parts and the page for
+// the preview (empty: none). On OK the engine takes the values shown and
+// whether the optimisation runs, and the result is true; on Cancel the
+// engine is left as it was.
+bool EditProtectionOptions(ProtectionEngine& engine, const std::string& pageText);
 void SetStandaloneMode(bool on);
 
 // Loads the dialog's controls from the store (section FormEncryptionOptions)

@@ -1,8 +1,8 @@
 // Remembered confirmations: the dialog, its geometry and the stored answers.
-#include "shell/AskWithMemory.h"
+#include "shell/ui/AskWithMemory.h"
 #include "platform/SettingsBackend.h"
-#include "support/ModalDialog.h"
 #include "support/Translation.h"
+#include "support/ui/ModalDialog.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,5 +1,5 @@
 // Persistence of dialog controls and window placement in the settings store.
-#include "shell/FormState.h"
+#include "shell/ui/FormState.h"
 #include "platform/SettingsBackend.h"
 #include "shell/SettingsStore.h"
 #include "support/Translation.h"

@@ -1,4 +1,4 @@
-#include "support/MessageFormat.h"
+#include "platform/MessageFormat.h"
 
 namespace kestrix {
 

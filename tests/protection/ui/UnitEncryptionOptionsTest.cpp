@@ -1,10 +1,10 @@
 // The protection options dialog, headless: visible pages and caption,
 // stand-alone mode, "Defaults", persistence by control name, the preview.
-#include "protection/UnitEncryptionOptions.h"
+#include "protection/ui/UnitEncryptionOptions.h"
 #include "protection/SecurePage.h"
-#include "shell/FormState.h"
 #include "shell/ProtectionSettingsStore.h"
-#include "support/ModalDialog.h"
+#include "shell/ui/FormState.h"
+#include "support/ui/ModalDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -66,11 +66,7 @@ Seen ShowAndCancel(TFormEncryptionOptions& form, const std::string& page = {},
 class EncryptionOptionsTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        Engine() = ProtectionEngine{};
-        ClearQueuedModalAnswers();
-    }
+    void SetUp() override { ClearQueuedModalAnswers(); }
     void TearDown() override { ClearQueuedModalAnswers(); }
 };
 
@@ -128,14 +124,16 @@ TEST_F(EncryptionOptionsTest, ProtectionPartsChooseTabsAndCaption)
         const char* caption;
     };
     const Case cases[] = {
-        {1, {S("Encryption")}, "Marquell Kestrix - Encryption"},
-        {2, {S("User Access")}, "Marquell Kestrix - User Access"},
-        {4, {S("Optimization")}, "Marquell Kestrix - Optimization"},
-        {7, {S("Encryption"), S("User Access"), S("Optimization")}, "Marquell Kestrix"},
-        {3, {S("Encryption"), S("User Access")}, "Marquell Kestrix"},
+        {partEncrypt, {S("Encryption")}, "Marquell Kestrix - Encryption"},
+        {partLimitAccess, {S("User Access")}, "Marquell Kestrix - User Access"},
+        {partOptimise, {S("Optimization")}, "Marquell Kestrix - Optimization"},
+        {allProtectionParts,
+         {S("Encryption"), S("User Access"), S("Optimization")},
+         "Marquell Kestrix"},
+        {partEncrypt | partLimitAccess, {S("Encryption"), S("User Access")}, "Marquell Kestrix"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.parts);
+        SCOPED_TRACE(c.parts.toInt());
         form.SetProtectionParts(c.parts);
         const Seen seen = ShowAndCancel(form);
         EXPECT_EQ(seen.tabs, c.tabs);
@@ -161,14 +159,14 @@ TEST_F(EncryptionOptionsTest, OptimizeCodeGovernsSevenBoxesAndTheEngineFlag)
     for (QCheckBox* box : form.OptimizeSubBoxes())
         EXPECT_TRUE(box->isEnabled()) << box->objectName().toStdString();
     EXPECT_FALSE(form.CBMergeWhitespace->isEnabled());
-    EXPECT_TRUE(Engine().OptimiseActive);
+    EXPECT_TRUE(form.OptimiseActive());
 
     form.CheckBoxOptimize->setChecked(false);
     for (QCheckBox* box : form.OptimizeSubBoxes())
         EXPECT_FALSE(box->isEnabled());
     // Disabled, but not cleared.
     EXPECT_TRUE(form.CheckBoxEndTR->isChecked());
-    EXPECT_FALSE(Engine().OptimiseActive);
+    EXPECT_FALSE(form.OptimiseActive());
     form.CheckBoxOptimize->setChecked(true);
     EXPECT_TRUE(form.CheckBoxEndTR->isEnabled());
     EXPECT_TRUE(form.CheckBoxEndTR->isChecked());
@@ -176,7 +174,6 @@ TEST_F(EncryptionOptionsTest, OptimizeCodeGovernsSevenBoxesAndTheEngineFlag)
     // The page shown outside stand-alone mode: the box is the group's title.
     form.SetProtectionParts(partOptimise);
     form.CheckBoxOptimize->setChecked(false);
-    Engine().OptimiseActive = true;
     ShowAndCancel(form, {}, [](TFormEncryptionOptions& f) {
         EXPECT_TRUE(f.CheckBoxOptimize->isVisible());
         EXPECT_EQ(f.GroupBoxOptimize->title(), QString());
@@ -189,7 +186,7 @@ TEST_F(EncryptionOptionsTest, OptimizeCodeGovernsSevenBoxesAndTheEngineFlag)
                       indicator + 6);
         EXPECT_GE(f.CheckBoxOptimize->width(), f.CheckBoxOptimize->sizeHint().width());
     });
-    EXPECT_FALSE(Engine().OptimiseActive);
+    EXPECT_FALSE(form.OptimiseActive());
 }
 
 TEST_F(EncryptionOptionsTest, StandaloneModeAppliesTheOptimizationPageOnItsOwn)
@@ -211,7 +208,7 @@ TEST_F(EncryptionOptionsTest, StandaloneModeAppliesTheOptimizationPageOnItsOwn)
         f.ButtonRestoreDefaults->click();
         EXPECT_TRUE(f.CheckBoxTBODY->isEnabled());
     });
-    EXPECT_TRUE(Engine().OptimiseActive);
+    EXPECT_TRUE(form.OptimiseActive());
 
     // Back in window mode, the box is the title again and rules.
     form.SetStandaloneMode(false);
@@ -222,14 +219,14 @@ TEST_F(EncryptionOptionsTest, StandaloneModeAppliesTheOptimizationPageOnItsOwn)
         EXPECT_FALSE(f.CheckBoxTBODY->isEnabled());
         EXPECT_FALSE(f.MainMenu->isVisible());
     });
-    EXPECT_FALSE(Engine().OptimiseActive);
+    EXPECT_FALSE(form.OptimiseActive());
 
     // In stand-alone mode with the page not shown, the stored switch rules.
     form.SetStandaloneMode(true);
     form.SetProtectionParts(allProtectionParts);
     form.PageControl->setCurrentWidget(form.TabSheetEncryption);
     ShowAndCancel(form);
-    EXPECT_FALSE(Engine().OptimiseActive);
+    EXPECT_FALSE(form.OptimiseActive());
 }
 
 TEST_F(EncryptionOptionsTest, StoredValuesAreReadAndWrittenByControlName)
@@ -252,11 +249,11 @@ TEST_F(EncryptionOptionsTest, StoredValuesAreReadAndWrittenByControlName)
     EXPECT_FALSE(form.CheckBoxComments->isChecked());
     // Loading "Optimize Code" enables its boxes and lets the optimisation run.
     EXPECT_TRUE(form.CheckBoxTBODY->isEnabled());
-    EXPECT_TRUE(Engine().OptimiseActive);
+    EXPECT_TRUE(form.OptimiseActive());
     // The engine sees the loaded values.
-    EXPECT_EQ(Engine().settings.StrengthLevel, 4);
-    EXPECT_EQ(Engine().settings.StrengthText, "Very High");
-    EXPECT_TRUE(Engine().settings.DisablePrinting);
+    EXPECT_EQ(form.EditedEngine().settings.StrengthLevel, 4);
+    EXPECT_EQ(form.EditedEngine().settings.StrengthText, "Very High");
+    EXPECT_TRUE(form.EditedEngine().settings.DisablePrinting);
 
     ASSERT_TRUE(SaveFormState(form, store));
     EXPECT_EQ(store.ReadString(section, S("CheckBoxPrinting.Checked"), {}), S("1"));
@@ -287,7 +284,7 @@ TEST_F(EncryptionOptionsTest, StoredIndexOfNoEntryKeepsTheLevel)
     store.WriteString(section, S("ComboBoxDepthLevel.Text"), S("High"));
     LoadFormState(form, store);
     EXPECT_EQ(form.ComboBoxDepthLevel->currentIndex(), 3);
-    EXPECT_EQ(Engine().settings.StrengthLevel, 3);
+    EXPECT_EQ(form.EditedEngine().settings.StrengthLevel, 3);
 }
 
 TEST_F(EncryptionOptionsTest, StoredTextInOtherLetterCaseSelectsTheSameLevel)
@@ -329,7 +326,14 @@ TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
                           EXPECT_EQ(form.Settings(), ProtectionSettings{});
                           EXPECT_FALSE(form.CheckBoxEndP->isEnabled());
                       }});
-    EXPECT_FALSE(EditProtectionOptions(""));
+    ProtectionEngine engine;
+    engine.SetProtectionParts(partEncrypt);
+    engine.settings.StrengthLevel = 1;
+    const ProtectionEngine untouched = engine;
+    EXPECT_FALSE(EditProtectionOptions(engine, ""));
+    // Cancel: the caller's engine is left as it was.
+    EXPECT_EQ(engine.settings, untouched.settings);
+    EXPECT_EQ(engine.parts, untouched.parts);
     ProtectionSettings after;
     LoadProtectionSettings(store, after);
     EXPECT_EQ(after, before);
@@ -340,8 +344,11 @@ TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
     // OK and save: the values shown are stored.
     QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
                       [&](QDialog&) { form.CheckBoxStatusBar->setChecked(true); }});
-    EXPECT_TRUE(EditProtectionOptions(""));
-    EXPECT_TRUE(Engine().settings.DisableStatusBar);
+    EXPECT_TRUE(EditProtectionOptions(engine, ""));
+    // OK: the engine takes the values shown and keeps its parts.
+    EXPECT_EQ(engine.settings, form.Settings());
+    EXPECT_TRUE(engine.settings.DisableStatusBar);
+    EXPECT_EQ(engine.parts, ProtectionParts(partEncrypt));
     ASSERT_TRUE(SaveProtectionOptions(store));
     EXPECT_EQ(store.ReadString(section, S("CheckBoxStatusBar.Checked"), {}), S("1"));
 }

@@ -1,0 +1,86 @@
+#include "support/ui/WebDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace kestrix;
+
+namespace {
+QString S(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+} // namespace
+
+TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFileDialog& dialog = SaveFileDialog();
+    EXPECT_EQ(&dialog, &SaveFileDialog());
+
+    QString proposed;
+    QTimer::singleShot(0, [&] {
+        proposed = dialog.selectedFiles().value(0);
+        QMetaObject::invokeMethod(&dialog, "accept");
+    });
+    ASSERT_TRUE(PromptSaveFile(dir.path() + S("/my<page>.htm"),
+                               S("HTML files (*.htm *.html);;All files (*)"), S("html")));
+    EXPECT_EQ(QFileInfo(proposed).fileName(), S("mypage.htm"));
+    EXPECT_EQ(QFileInfo(SaveFileDialogFileName()).absoluteFilePath(),
+              QDir(dir.path()).absoluteFilePath(S("mypage.htm")));
+
+    // An empty path proposes no name, even after an earlier choice.
+    QString proposedAgain = S("unset");
+    QTimer::singleShot(0, [&] {
+        proposedAgain = dialog.findChild<QLineEdit*>(S("fileNameEdit"))->text();
+        dialog.reject();
+    });
+    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    EXPECT_EQ(proposedAgain, QString());
+
+    // Cancelled: false. A filter of description and pattern pairs gives
+    // one entry per pair, each matching its own pattern.
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        filters = dialog.nameFilters();
+        dialog.reject();
+    });
+    EXPECT_FALSE(
+        PromptSaveFile(QString(), S("HTML Files (*.html)|*.html|Pages|*.htm;*.html"), S("html")));
+    EXPECT_EQ(filters, QStringList({S("HTML Files (*.html)"), S("Pages (*.htm *.html)")}));
+}
+
+TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(S("locked.html"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner));
+    QFileDialog& dialog = SaveFileDialog();
+    bool stillOpen = false;
+    QTimer::singleShot(0, [&] {
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        QTimer::singleShot(0, [&] {
+            // The refusal's message box: close it, then look at the dialog.
+            if (QWidget* box = QApplication::activeModalWidget(); box && box != &dialog)
+                box->close();
+            stillOpen = dialog.isVisible();
+            dialog.reject();
+        });
+        QMetaObject::invokeMethod(&dialog, "accept");
+    });
+    EXPECT_FALSE(PromptSaveFile(path, S("All files (*)"), QString()));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    EXPECT_TRUE(stillOpen);
+}
