@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrix {
 
 namespace {
@@ -34,11 +38,6 @@ std::string Mark(std::string_view prefix, std::string_view name)
     return std::string(prefix) + UpperCaseAnsi(name);
 }
 
-inline unsigned char Up(char c)
-{
-    return upperTable.map[static_cast<unsigned char>(c)];
-}
-
 } // namespace
 
 size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t from)
@@ -48,32 +47,61 @@ size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t fr
         return from <= text.size() ? from : std::string_view::npos;
     if (from >= text.size() || text.size() - from < n)
         return std::string_view::npos;
-    const unsigned char first = static_cast<unsigned char>(upperNeedle[0]);
-    // The bytes whose upper case is the needle's first byte: itself and at
-    // most one lower-case form.
-    int other = -1;
-    for (int c = 0; c < 256; ++c)
-        if (c != first && upperTable.map[c] == first)
-            other = c;
-    const char* base = text.data();
-    const char* end = base + text.size() - n + 1;
-    const char* p = base + from;
-    while (p < end) {
-        const char* hit = static_cast<const char*>(std::memchr(p, first, size_t(end - p)));
-        if (other >= 0) {
-            const char* alt = static_cast<const char*>(std::memchr(p, other, size_t(end - p)));
-            if (!hit || (alt && alt < hit))
-                hit = alt;
+    const auto* base = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* needle = reinterpret_cast<const unsigned char*>(upperNeedle.data());
+    // A candidate is a byte equal to the needle's first byte or to the one
+    // other byte that upper-cases to it, where the rest of the needle then
+    // matches upper-cased. Two bytes at most pass each test.
+    unsigned char first[2] = {needle[0], needle[0]};
+    unsigned char last[2] = {needle[n - 1], needle[n - 1]};
+    bool lastMatchesItself = false;
+    for (int c = 0; c < 256; ++c) {
+        if (c != needle[0] && upperTable.map[c] == needle[0])
+            first[1] = static_cast<unsigned char>(c);
+        if (upperTable.map[c] == needle[n - 1]) {
+            if (c == needle[n - 1])
+                lastMatchesItself = true;
+            else
+                last[1] = static_cast<unsigned char>(c);
         }
-        if (!hit)
-            return std::string_view::npos;
-        size_t i = 1;
-        while (i < n && Up(hit[i]) == static_cast<unsigned char>(upperNeedle[i]))
-            ++i;
-        if (i == n)
-            return size_t(hit - base);
-        p = hit + 1;
     }
+    if (!lastMatchesItself)
+        last[0] = last[1];
+    auto matchesAt = [&](size_t pos) {
+        size_t i = 1;
+        while (i < n && upperTable.map[base[pos + i]] == needle[i])
+            ++i;
+        return i == n;
+    };
+    size_t pos = from;
+    const size_t stop = text.size() - n + 1; // candidates lie before this
+#if defined(__SSE2__)
+    // Sixteen candidates at a time: the first byte and the last byte of the
+    // needle must both fit, which real text seldom does by chance.
+    if (n >= 2) {
+        const __m128i first0 = _mm_set1_epi8(static_cast<char>(first[0]));
+        const __m128i first1 = _mm_set1_epi8(static_cast<char>(first[1]));
+        const __m128i last0 = _mm_set1_epi8(static_cast<char>(last[0]));
+        const __m128i last1 = _mm_set1_epi8(static_cast<char>(last[1]));
+        for (; stop - pos >= 16; pos += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + pos));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + pos + n - 1));
+            const __m128i hit =
+                _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(a, first0), _mm_cmpeq_epi8(a, first1)),
+                              _mm_or_si128(_mm_cmpeq_epi8(b, last0), _mm_cmpeq_epi8(b, last1)));
+            unsigned mask = unsigned(_mm_movemask_epi8(hit));
+            while (mask != 0) {
+                const size_t at = pos + size_t(__builtin_ctz(mask));
+                if (matchesAt(at))
+                    return at;
+                mask &= mask - 1;
+            }
+        }
+    }
+#endif
+    for (; pos < stop; ++pos)
+        if ((base[pos] == first[0] || base[pos] == first[1]) && matchesAt(pos))
+            return pos;
     return std::string_view::npos;
 }
 
@@ -85,7 +113,7 @@ std::string UpperCaseAnsi(std::string_view text)
     return out;
 }
 
-TextPieces SplitAtElement(std::string_view text, std::string_view name, bool* found)
+TextViews SplitAtElementViews(std::string_view text, std::string_view name, bool* found)
 {
     const size_t start = FindNoCase(text, Mark("<", name));
     const size_t close = start == std::string::npos ? start : text.find('>', start);
@@ -95,12 +123,11 @@ TextPieces SplitAtElement(std::string_view text, std::string_view name, bool* fo
     if (found)
         *found = ok;
     if (!ok)
-        return {std::string(text), {}, {}};
-    return {std::string(text.substr(0, close + 1)),
-            std::string(text.substr(close + 1, end - close - 1)), std::string(text.substr(end))};
+        return {text, {}, {}};
+    return {text.substr(0, close + 1), text.substr(close + 1, end - close - 1), text.substr(end)};
 }
 
-TextPieces ExtractElement(std::string_view text, std::string_view name, bool* found)
+TextViews ExtractElementViews(std::string_view text, std::string_view name, bool* found)
 {
     const size_t start = FindNoCase(text, Mark("<", name));
     const size_t end =
@@ -110,28 +137,53 @@ TextPieces ExtractElement(std::string_view text, std::string_view name, bool* fo
     if (found)
         *found = ok;
     if (!ok)
-        return {std::string(text), {}, {}};
-    return {std::string(text.substr(0, start)), std::string(text.substr(start, close + 1 - start)),
-            std::string(text.substr(close + 1))};
+        return {text, {}, {}};
+    return {text.substr(0, start), text.substr(start, close + 1 - start), text.substr(close + 1)};
+}
+
+TextViews UnwrapElementViews(std::string_view text, std::string_view name)
+{
+    const size_t start = FindNoCase(text, Mark("<", name));
+    if (start == std::string::npos)
+        return {text, {}, {}};
+    const size_t startClose = text.find('>', start);
+    if (startClose == std::string::npos)
+        return {text, {}, {}};
+    const size_t end = FindNoCase(text, Mark("</", name), startClose + 1);
+    const size_t endClose = end == std::string::npos ? end : text.find('>', end);
+    if (endClose == std::string::npos)
+        return {text, {}, {}};
+    return {text.substr(0, start), text.substr(startClose + 1, end - startClose - 1),
+            text.substr(endClose + 1)};
+}
+
+namespace {
+
+TextPieces Copied(const TextViews& views)
+{
+    return {std::string(views.before), std::string(views.middle), std::string(views.after)};
+}
+
+} // namespace
+
+TextPieces SplitAtElement(std::string_view text, std::string_view name, bool* found)
+{
+    return Copied(SplitAtElementViews(text, name, found));
+}
+
+TextPieces ExtractElement(std::string_view text, std::string_view name, bool* found)
+{
+    return Copied(ExtractElementViews(text, name, found));
 }
 
 std::string UnwrapElement(std::string_view text, std::string_view name)
 {
-    const size_t start = FindNoCase(text, Mark("<", name));
-    if (start == std::string::npos)
-        return std::string(text);
-    const size_t startClose = text.find('>', start);
-    if (startClose == std::string::npos)
-        return std::string(text);
-    const size_t end = FindNoCase(text, Mark("</", name), startClose + 1);
-    const size_t endClose = end == std::string::npos ? end : text.find('>', end);
-    if (endClose == std::string::npos)
-        return std::string(text);
+    const TextViews views = UnwrapElementViews(text, name);
     std::string out;
-    out.reserve(text.size());
-    out.append(text.substr(0, start));
-    out.append(text.substr(startClose + 1, end - startClose - 1));
-    out.append(text.substr(endClose + 1));
+    out.reserve(views.before.size() + views.middle.size() + views.after.size());
+    out += views.before;
+    out += views.middle;
+    out += views.after;
     return out;
 }
 

@@ -22,6 +22,22 @@ struct TextPieces
     std::string after;
 };
 
+// The pieces of the cuts below as views of the text, which must outlive
+// them: SplitAtElementViews and ExtractElementViews cut as the functions of
+// the same names without "Views"; UnwrapElementViews gives the text before
+// the start tag, between the tags and after the end tag, whose joining is
+// what UnwrapElement returns (the whole text and two empty views when the
+// element is not complete).
+struct TextViews
+{
+    std::string_view before;
+    std::string_view middle;
+    std::string_view after;
+};
+TextViews SplitAtElementViews(std::string_view text, std::string_view name, bool* found = nullptr);
+TextViews ExtractElementViews(std::string_view text, std::string_view name, bool* found = nullptr);
+TextViews UnwrapElementViews(std::string_view text, std::string_view name);
+
 // Splits at element N: through the ">" closing the first start mark "<N";
 // up to the first end mark "</N"; from that end mark to the end. `found` is
 // false (and the pieces are the whole text, empty, empty) when either mark or
