@@ -45,17 +45,17 @@ constexpr EscapeTable escapes;
 // produces; whoever gives it a buffer leaves that much room behind. (In a
 // layer the scrambled string is always followed by the loader, so a layer
 // written in place needs no room of its own.)
-constexpr size_t writeSlack = 16;
+constexpr size_t writeSlack = 32;
 
 // The key's XOR values (each key byte AND 31), repeated so that the values of
-// the 16 positions from any phase on can be read in one load.
+// the 33 positions from any phase on can be read at once.
 class KeyValues
 {
 public:
     explicit KeyValues(std::string_view key)
         : length_(key.empty() ? 1 : key.size()), step16_(16 % length_)
     {
-        values_.resize(length_ + 16);
+        values_.resize(length_ + 48);
         for (size_t i = 0; i < values_.size(); ++i)
             values_[i] = key.empty()
                              ? 0
@@ -89,6 +89,15 @@ inline int EscapeMask(__m128i x)
         _mm_or_si128(_mm_or_si128(control, quote), _mm_or_si128(backslash, angle)));
 }
 
+// The number of bits set in a 16-bit mask.
+inline unsigned PopCount16(unsigned v)
+{
+    v = v - ((v >> 1) & 0x5555u);
+    v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+    v = (v + (v >> 4)) & 0x0F0Fu;
+    return (v + (v >> 8)) & 0x1Fu;
+}
+
 inline __m128i Load(const uint8_t* p)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -102,9 +111,10 @@ struct Counter
 
     void Unit(unsigned c) { size += c < 256 ? escapes.length[c] : 6; }
 #if defined(__SSE2__)
-    void Vector(__m128i x)
+    void Chunk(const uint8_t* in, const uint8_t* keys)
     {
-        size += 16 + 3 * size_t(__builtin_popcount(EscapeMask(x)));
+        const __m128i x = _mm_xor_si128(Load(in), Load(keys));
+        size += 16 + 3 * PopCount16(unsigned(EscapeMask(x)));
     }
 #endif
 };
@@ -115,7 +125,7 @@ struct Writer
     char* out;
 
     // One scrambled code unit: below 256 as the table says, else \uHHHH.
-    void Unit(unsigned c)
+    [[gnu::always_inline]] void Unit(unsigned c)
     {
         if (c < 256) {
             std::memcpy(out, escapes.bytes[c], 4);
@@ -132,30 +142,54 @@ struct Writer
     }
 
 #if defined(__SSE2__)
-    // Sixteen scrambled bytes: stored whole when none needs escaping, else
-    // the runs between the escaped ones stored whole and each escape put in.
-    void Vector(__m128i x)
+    // Sixteen bytes from `in` scrambled with the key values at `keys`; both
+    // are read 33 bytes far. Up to two escapes take the same steps whatever
+    // the bytes are, so the processor has no branch to guess: the runs
+    // before, between and after the escapes are stored whole, scrambled
+    // again from the input (reading back what was just stored would stall),
+    // each overwriting what the one before stored past its end; a missing
+    // escape counts as one at position 16, whose stores all land behind the
+    // output. More escapes (rare in text) go one by one.
+    [[gnu::always_inline]] void Chunk(const uint8_t* in, const uint8_t* keys)
     {
-        int mask = EscapeMask(x);
-        if (mask == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
-            out += 16;
+        const __m128i x = _mm_xor_si128(Load(in), Load(keys));
+        const unsigned mask = unsigned(EscapeMask(x));
+        const unsigned rest = mask & (mask - 1); // without the first escape
+        if ((rest & (rest - 1)) != 0) {
+            // Three escapes or more: the runs between them one after another.
+            char* o = out;
+            int start = 0;
+            for (unsigned m = mask; m != 0; m &= m - 1) {
+                const int at = __builtin_ctz(m);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                                 _mm_xor_si128(Load(in + start), Load(keys + start)));
+                o += at - start;
+                std::memcpy(o, escapes.bytes[uint8_t(in[at] ^ keys[at])], 4);
+                o += 4;
+                start = at + 1;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                             _mm_xor_si128(Load(in + start), Load(keys + start)));
+            out = o + (16 - start);
             return;
         }
-        alignas(16) uint8_t bytes[32] = {};
-        _mm_store_si128(reinterpret_cast<__m128i*>(bytes), x);
-        int start = 0;
-        while (mask != 0) {
-            const int at = __builtin_ctz(unsigned(mask));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Load(bytes + start));
-            out += at - start;
-            std::memcpy(out, escapes.bytes[bytes[at]], 4);
-            out += 4;
-            start = at + 1;
-            mask &= mask - 1;
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Load(bytes + start));
-        out += 16 - start;
+        const unsigned escaped = unsigned(mask != 0) + unsigned(rest != 0);
+        const int first = __builtin_ctz(mask | 0x10000u);
+        const int second = __builtin_ctz(rest | 0x10000u);
+        char* o = out;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), x);
+        o += first;
+        std::memcpy(o, escapes.bytes[uint8_t(in[first] ^ keys[first])], 4);
+        o += 4;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                         _mm_xor_si128(Load(in + first + 1), Load(keys + first + 1)));
+        // -1 when there is no escape at all: still behind the output.
+        o += second - first - 1;
+        std::memcpy(o, escapes.bytes[uint8_t(in[second] ^ keys[second])], 4);
+        o += 4;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                         _mm_xor_si128(Load(in + second + 1), Load(keys + second + 1)));
+        out += 16 + 3 * escaped;
     }
 #endif
 };
@@ -163,14 +197,17 @@ struct Writer
 // Scrambles bytes (each one code unit from 0 to 255) from key phase `phase`,
 // which is left after them.
 template <typename Out>
-void ScrambleBytes(const uint8_t* in, size_t n, const KeyValues& key, size_t& phase, Out& o)
+void ScrambleBytes(const uint8_t* in, size_t n, const KeyValues& key, size_t& phase, Out& result)
 {
+    // A copy in registers: its stores through char pointers could alias the
+    // caller's object.
+    Out o = result;
     const uint8_t* values = key.Data();
     const uint8_t* end = in + n;
     size_t k = phase;
 #if defined(__SSE2__)
-    for (; end - in >= 16; in += 16) {
-        o.Vector(_mm_xor_si128(Load(in), Load(values + k)));
+    for (; end - in >= 33; in += 16) {
+        o.Chunk(in, values + k);
         k = key.Next16(k);
     }
 #endif
@@ -179,12 +216,17 @@ void ScrambleBytes(const uint8_t* in, size_t n, const KeyValues& key, size_t& ph
         k = key.Next(k);
     }
     phase = k;
+    result = o;
 }
 
 // Scrambles UTF-16 code units.
 template <typename Out>
-void ScrambleUnitArray(const char16_t* in, size_t n, const KeyValues& key, size_t& phase, Out& o)
+void ScrambleUnitArray(const char16_t* in, size_t n, const KeyValues& key, size_t& phase,
+                       Out& result)
 {
+    // A copy in registers: its stores through char pointers could alias the
+    // caller's object.
+    Out o = result;
     const uint8_t* values = key.Data();
     size_t k = phase;
     for (const char16_t* end = in + n; in < end; ++in) {
@@ -192,6 +234,7 @@ void ScrambleUnitArray(const char16_t* in, size_t n, const KeyValues& key, size_
         k = key.Next(k);
     }
     phase = k;
+    result = o;
 }
 
 // Scrambles the characters of bytes in a charset that keeps ASCII as it is,
@@ -199,9 +242,10 @@ void ScrambleUnitArray(const char16_t* in, size_t n, const KeyValues& key, size_
 // `character` reads one other character at `in`, calls `unit` for each of its
 // UTF-16 code units and returns the byte after it.
 template <typename Out, typename Character>
-void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_t& phase, Out& o,
-                        Character character)
+void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_t& phase,
+                        Out& result, Character character)
 {
+    Out o = result;
     const uint8_t* values = key.Data();
     const uint8_t* end = in + n;
     size_t k = phase;
@@ -211,11 +255,10 @@ void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_
     };
     while (in < end) {
 #if defined(__SSE2__)
-        if (end - in >= 16) {
-            const __m128i bytes = Load(in);
-            const int high = _mm_movemask_epi8(bytes);
+        if (end - in >= 33) {
+            const int high = _mm_movemask_epi8(Load(in));
             if (high == 0) {
-                o.Vector(_mm_xor_si128(bytes, Load(values + k)));
+                o.Chunk(in, values + k);
                 k = key.Next16(k);
                 in += 16;
                 continue;
@@ -230,6 +273,7 @@ void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_
             in = character(in, unit);
     }
     phase = k;
+    result = o;
 }
 
 // One character of well-formed UTF-8.
