@@ -105,3 +105,32 @@ TEST(NormaliseCharsetLabel, BrowserAliases)
 }
 
 } // namespace
+
+TEST(Windows1252Unit, AgreesWithTheDecoderForEveryByte)
+{
+    for (int b = 0; b < 256; ++b) {
+        const std::string byte(1, char(b));
+        EXPECT_EQ(std::u16string(1, Windows1252Unit(static_cast<unsigned char>(b))),
+                  DecodeToUtf16(byte, "windows-1252"))
+            << b;
+    }
+}
+
+TEST(IsValidUtf8, FindsTheFaultWhereverItStands)
+{
+    // A fault at every position around the sixteen-byte steps of the ASCII
+    // scan, and good sequences at the same places.
+    for (size_t at = 0; at < 40; ++at)
+        for (const char* sequence : {"\xC3\xA9", "\xF0\x9F\x98\x80"}) {
+            std::string text(40, 'a');
+            text.insert(at, sequence);
+            EXPECT_TRUE(IsValidUtf8(text)) << at;
+            for (const char* fault : {"\xFF", "\xC3", "\x80", "\xED\xA0\x80"}) {
+                std::string bad = text;
+                bad.insert(at, fault);
+                EXPECT_FALSE(IsValidUtf8(bad)) << at << " " << fault;
+            }
+        }
+    EXPECT_TRUE(IsValidUtf8(""));
+    EXPECT_FALSE(IsValidUtf8(std::string(33, 'a') + "\xE2\x82"));
+}

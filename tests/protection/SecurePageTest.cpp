@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <random>
+
 using namespace kestrix;
 
 namespace {
@@ -326,5 +329,41 @@ TEST(SecurePage, ContentDecodedWithTheCharsetDeclaredBeforeTheBody)
         const std::string layer = text.substr(open, text.find("</kestrix-content>") - open);
         EXPECT_EQ(enginetest::DecodeScrambled(enginetest::LayerString(layer), contentKey), c.units)
             << c.head << c.body;
+    }
+}
+
+TEST(FindNoCase, AgreesWithAPlainSearch)
+{
+    // The vectorised search against a byte-by-byte one, for needles whose
+    // first and last letters have lower-case forms (Latin-1 ones too) and for
+    // needles that start with a sign, at every offset around its steps.
+    std::mt19937 random(3);
+    const std::string alphabet = "<>/-bBoOdDyYkK\xE9\xC9\xFF\x9F x";
+    auto plain = [](const std::string& text, const std::string& needle, size_t from) {
+        const std::string upper = UpperCaseAnsi(text);
+        for (size_t pos = from; pos + needle.size() <= text.size(); ++pos)
+            if ((text[pos] == needle[0] || upper[pos] == needle[0]) &&
+                upper.compare(pos + 1, needle.size() - 1, needle, 1) == 0)
+                return pos;
+        return std::string::npos;
+    };
+    for (const std::string needle : {"</BODY", "<BODY", "KESTRIX-", "\xC9Y", "B", "--", "\x9F-"}) {
+        for (int round = 0; round < 300; ++round) {
+            std::string text;
+            const size_t size = random() % 80;
+            for (size_t i = 0; i < size; ++i)
+                text += alphabet[random() % alphabet.size()];
+            // Plant the needle, in mixed case, at a random place now and then.
+            if (round % 2 && size >= needle.size()) {
+                const size_t at = random() % (size - needle.size() + 1);
+                for (size_t i = 0; i < needle.size(); ++i)
+                    text[at + i] = (random() & 1)
+                                       ? needle[i]
+                                       : char(std::tolower(static_cast<unsigned char>(needle[i])));
+            }
+            const size_t from = size ? random() % (size + 1) : 0;
+            ASSERT_EQ(FindNoCase(text, needle, from), plain(text, needle, from))
+                << needle << " in " << text << " from " << from;
+        }
     }
 }
