@@ -202,13 +202,42 @@ bool HtmlDocument::IsParsed() const
     return parse_->output != nullptr;
 }
 
+namespace {
+
+// The parser's number for a lower-case tag name, GUMBO_TAG_UNKNOWN for a name
+// it does not know (whose elements carry their name only in their source).
+GumboTag TagNumber(std::string_view name)
+{
+    return name.empty() ? GUMBO_TAG_UNKNOWN
+                        : gumbo_tagn_enum(name.data(), static_cast<unsigned>(name.size()));
+}
+
+} // namespace
+
+bool HtmlDocument::HasTagName(HtmlNode handle, std::string_view name) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return name.empty();
+    // A known tag has one name; an unknown one needs its source text read.
+    const GumboTag tag = TagNumber(name);
+    if (node->v.element.tag != GUMBO_TAG_UNKNOWN || tag != GUMBO_TAG_UNKNOWN)
+        return node->v.element.tag == tag && tag != GUMBO_TAG_UNKNOWN;
+    return TagName(handle) == name;
+}
+
 std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) const
 {
     std::vector<HtmlNode> out;
-    for (const GumboNode* node : parse_->nodes)
-        if (IsElementNode(node) && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
-            TagName(HtmlNode(node)) == name)
-            out.push_back(HtmlNode(node));
+    const GumboTag tag = TagNumber(name);
+    for (const GumboNode* node : parse_->nodes) {
+        if (!IsElementNode(node) || node->v.element.tag_namespace != GUMBO_NAMESPACE_HTML ||
+            node->v.element.tag != tag)
+            continue;
+        if (tag == GUMBO_TAG_UNKNOWN && TagName(HtmlNode(node)) != name)
+            continue;
+        out.push_back(HtmlNode(node));
+    }
     return out;
 }
 
@@ -261,11 +290,9 @@ std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_v
                 out.push_back(HtmlNode(child));
         } else if (IsElementNode(child)) {
             bool skip = false;
-            if (child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
-                const std::string name = TagName(HtmlNode(child));
+            if (child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
                 for (std::string_view n : names)
-                    skip = skip || n == name;
-            }
+                    skip = skip || HasTagName(HtmlNode(child), n);
             if (skip)
                 ++excluded;
             stack.push_back({child, 0, skip});

@@ -72,6 +72,8 @@ public:
 
     // The element's tag name in lower case ("" for other nodes).
     std::string TagName(HtmlNode node) const;
+    // True when TagName(node) == name (lower case), without building the name.
+    bool HasTagName(HtmlNode node, std::string_view name) const;
     bool IsHtmlElement(HtmlNode node) const;
     HtmlNode Parent(HtmlNode node) const;
 
