@@ -33,6 +33,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A copy of the current program, so that a rebuild while this runs changes
+# nothing.
+cp "$new_cli" "$work/kestrix-cli"
+new_cli="$work/kestrix-cli"
+
 echo "building $commit in $old_tree"
 git -C "$root" worktree add --detach "$old_tree" "$commit" >/dev/null 2>&1
 cmake -S "$old_tree" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
