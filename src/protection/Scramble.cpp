@@ -239,10 +239,11 @@ void ScrambleUnitArray(const char16_t* in, size_t n, const KeyValues& key, size_
 
 // Scrambles the characters of bytes in a charset that keeps ASCII as it is,
 // decoding them as it goes: runs of ASCII go sixteen bytes at a time, and
-// `character` reads one other character at `in`, calls `unit` for each of its
-// UTF-16 code units and returns the byte after it.
+// `character` reads one other character at `in` (before `end`), calls `unit`
+// for each of its UTF-16 code units and returns the byte after it, or null
+// when the bytes are malformed. Returns false, stopping there, in that case.
 template <typename Out, typename Character>
-void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_t& phase,
+bool ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_t& phase,
                         Out& result, Character character)
 {
     Out o = result;
@@ -253,6 +254,7 @@ void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_
         o.Unit(u ^ values[k]);
         k = key.Next(k);
     };
+    bool wellFormed = true;
     while (in < end) {
 #if defined(__SSE2__)
         if (end - in >= 33) {
@@ -267,34 +269,58 @@ void ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_
                 unit(*in);
         }
 #endif
-        if (*in < 0x80)
+        if (*in < 0x80) {
             unit(*in++);
-        else
-            in = character(in, unit);
+            continue;
+        }
+        in = character(in, end, unit);
+        if (!in) {
+            wellFormed = false;
+            break;
+        }
     }
     phase = k;
     result = o;
+    return wellFormed;
 }
 
-// One character of well-formed UTF-8.
+// One character of UTF-8, checked as IsValidUtf8 checks it: null for a
+// malformed or cut sequence, whose units are not given.
 struct Utf8Character
 {
-    template <typename Unit> const uint8_t* operator()(const uint8_t* in, Unit& unit) const
+    template <typename Unit>
+    const uint8_t* operator()(const uint8_t* in, const uint8_t* end, Unit& unit) const
     {
+        auto continuation = [](uint8_t c) { return (c & 0xC0u) == 0x80u; };
         const unsigned b = in[0];
-        if (b < 0xE0) {
+        const ptrdiff_t left = end - in;
+        if (b >= 0xC2 && b <= 0xDF) {
+            if (left < 2 || !continuation(in[1]))
+                return nullptr;
             unit(((b & 0x1Fu) << 6) | (in[1] & 0x3Fu));
             return in + 2;
         }
-        if (b < 0xF0) {
-            unit(((b & 0x0Fu) << 12) | ((in[1] & 0x3Fu) << 6) | (in[2] & 0x3Fu));
+        if (b >= 0xE0 && b <= 0xEF) {
+            if (left < 3 || !continuation(in[1]) || !continuation(in[2]))
+                return nullptr;
+            const unsigned cp = ((b & 0x0Fu) << 12) | ((in[1] & 0x3Fu) << 6) | (in[2] & 0x3Fu);
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))
+                return nullptr;
+            unit(cp);
             return in + 3;
         }
-        const unsigned cp = ((b & 0x07u) << 18) | ((in[1] & 0x3Fu) << 12) | ((in[2] & 0x3Fu) << 6) |
-                            (in[3] & 0x3Fu);
-        unit(0xD800u + ((cp - 0x10000u) >> 10));
-        unit(0xDC00u + (cp & 0x3FFu));
-        return in + 4;
+        if (b >= 0xF0 && b <= 0xF4) {
+            if (left < 4 || !continuation(in[1]) || !continuation(in[2]) || !continuation(in[3]))
+                return nullptr;
+            const unsigned cp = ((b & 0x07u) << 18) | ((in[1] & 0x3Fu) << 12) |
+                                ((in[2] & 0x3Fu) << 6) | (in[3] & 0x3Fu);
+            if (cp < 0x10000 || cp > 0x10FFFF)
+                return nullptr;
+            unit(0xD800u + ((cp - 0x10000u) >> 10));
+            unit(0xDC00u + (cp & 0x3FFu));
+            return in + 4;
+        }
+        return nullptr;
     }
 };
 
@@ -303,7 +329,8 @@ struct Windows1252Character
 {
     const char16_t* high; // the units of bytes 128 to 255
 
-    template <typename Unit> const uint8_t* operator()(const uint8_t* in, Unit& unit) const
+    template <typename Unit>
+    const uint8_t* operator()(const uint8_t* in, const uint8_t*, Unit& unit) const
     {
         unit(high[in[0] - 128]);
         return in + 1;
@@ -399,6 +426,9 @@ struct PageContentLayers::Source
     std::string_view bytes; // Bytes, Utf8, Windows1252
     std::u16string units;   // Units
     char16_t high[128] = {};
+    // Set when Utf8 text turned out not to be UTF-8: what was measured or
+    // written is then void.
+    mutable bool malformed = false;
 
     size_t Length() const { return kind == Kind::Units ? units.size() : bytes.size(); }
 
@@ -414,10 +444,14 @@ struct PageContentLayers::Source
             break;
         case Kind::Utf8:
             // Back to the start of a character; well-formed text has one within
-            // three bytes.
-            while (end < Length() && (in[end] & 0xC0) == 0x80)
+            // three bytes (malformed text is found malformed either way).
+            for (int back = 0;
+                 back < 3 && end < Length() && end > pos + 1 && (in[end] & 0xC0) == 0x80; ++back)
                 --end;
-            ScrambleAsciiBased(in + pos, end - pos, key, phase, o, Utf8Character());
+            if (!ScrambleAsciiBased(in + pos, end - pos, key, phase, o, Utf8Character())) {
+                malformed = true;
+                return Length();
+            }
             break;
         case Kind::Windows1252:
             ScrambleAsciiBased(in + pos, end - pos, key, phase, o, Windows1252Character{high});
@@ -474,8 +508,8 @@ std::unique_ptr<Source> PageSource(std::string_view content, std::string_view pa
     const bool utf16 = charset == "UTF-16LE" || charset == "UTF-16BE";
     Source::Kind kind = Source::Kind::Units;
     if (charset == "UTF-8") {
-        if (IsValidUtf8(content))
-            kind = Source::Kind::Utf8;
+        // Checked while it is measured; see PageContentLayers.
+        kind = Source::Kind::Utf8;
     } else if (charset == "windows-1252" || charset.empty()) {
         kind = Source::Kind::Windows1252;
     } else if (!utf16 && std::all_of(content.begin(), content.end(),
@@ -539,6 +573,13 @@ PageContentLayers::PageContentLayers(std::string_view content, std::string_view 
     source_ = level_ == 0 ? std::make_unique<Source>(contentKey, Source::Kind::Bytes, content)
                           : PageSource(content, page);
     size_ = LayersSize(*source_, level_);
+    if (source_->malformed) {
+        // Not UTF-8 after all: decoded as a browser does, with replacement
+        // characters, and measured again.
+        source_ = std::make_unique<Source>(contentKey, Source::Kind::Units, content);
+        source_->units = DecodeToUtf16(content, "UTF-8");
+        size_ = LayersSize(*source_, level_);
+    }
 }
 
 PageContentLayers::~PageContentLayers() = default;
