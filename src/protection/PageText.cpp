@@ -5,6 +5,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace kestrix {
 
@@ -37,6 +40,43 @@ std::string Mark(std::string_view prefix, std::string_view name)
 {
     return std::string(prefix) + UpperCaseAnsi(name);
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The candidates of FindNoCase 32 at a time, on processors that can: the
+// first match from `pos` on before `stop`, or npos; `pos` is left where the
+// steps of 32 ended.
+template <typename Matches>
+[[gnu::target("avx2")]] size_t FindWide(const unsigned char* base, size_t& pos, size_t stop,
+                                        size_t n, const unsigned char first[2],
+                                        const unsigned char last[2], const Matches& matchesAt)
+{
+    const __m256i first0 = _mm256_set1_epi8(static_cast<char>(first[0]));
+    const __m256i first1 = _mm256_set1_epi8(static_cast<char>(first[1]));
+    const __m256i last0 = _mm256_set1_epi8(static_cast<char>(last[0]));
+    const __m256i last1 = _mm256_set1_epi8(static_cast<char>(last[1]));
+    for (; stop - pos >= 32; pos += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + pos));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + pos + n - 1));
+        const __m256i hit = _mm256_and_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi8(a, first0), _mm256_cmpeq_epi8(a, first1)),
+            _mm256_or_si256(_mm256_cmpeq_epi8(b, last0), _mm256_cmpeq_epi8(b, last1)));
+        unsigned mask = unsigned(_mm256_movemask_epi8(hit));
+        while (mask != 0) {
+            const size_t at = pos + size_t(__builtin_ctz(mask));
+            if (matchesAt(at))
+                return at;
+            mask &= mask - 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
+bool HasWideVectors()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
 
 } // namespace
 
@@ -75,6 +115,13 @@ size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t fr
     };
     size_t pos = from;
     const size_t stop = text.size() - n + 1; // candidates lie before this
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (n >= 2 && HasWideVectors()) {
+        const size_t found = FindWide(base, pos, stop, n, first, last, matchesAt);
+        if (found != std::string_view::npos)
+            return found;
+    }
+#endif
 #if defined(__SSE2__)
     // Sixteen candidates at a time: the first byte and the last byte of the
     // needle must both fit, which real text seldom does by chance.
