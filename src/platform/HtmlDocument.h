@@ -69,6 +69,9 @@ public:
     // The text nodes that have no HTML element of the given names (lower
     // case) among their ancestors, in document order.
     std::vector<HtmlNode> TextsOutside(const std::vector<std::string_view>& names) const;
+    // The text nodes whose parent is an HTML element of one of the given
+    // names (lower case), in document order.
+    std::vector<HtmlNode> TextsIn(const std::vector<std::string_view>& names) const;
 
     // The element's tag name in lower case ("" for other nodes).
     std::string TagName(HtmlNode node) const;

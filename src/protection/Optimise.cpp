@@ -291,10 +291,8 @@ size_t PastLineBreak(std::string_view text, size_t pos)
 // them the browser would end the element at a "</script>" inside it.
 void RemoveScriptCommentMarkers(HtmlDocument& doc, const ProtectedRanges& guard)
 {
-    for (HtmlNode text : doc.Texts()) {
+    for (HtmlNode text : doc.TextsIn({"script", "style"})) {
         const HtmlNode parent = doc.Parent(text);
-        if (!doc.IsHtmlElement(parent))
-            continue;
         const bool script = doc.HasTagName(parent, "script");
         if (script ? !IsJavaScript(doc, parent)
                    : (!doc.HasTagName(parent, "style") || !IsCss(doc, parent)))
