@@ -15,6 +15,12 @@ std::string UpperCaseAnsi(std::string_view text);
 // there is none. Needs no upper-cased copy of the text.
 size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t from = 0);
 
+// The first place at or after `from` where either of two upper-cased needles
+// (of two bytes or more) stands, compared as FindNoCase compares, found in one
+// pass; `isSecond` tells which of them it is. npos when neither occurs.
+size_t FindEitherNoCase(std::string_view text, std::string_view first, std::string_view second,
+                        size_t from = 0, bool* isSecond = nullptr);
+
 struct TextPieces
 {
     std::string before;

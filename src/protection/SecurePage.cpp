@@ -87,19 +87,29 @@ bool ProtectionEngine::SecurePage(std::string& page) const
                 page.swap(optimised);
             return true;
         }
-        // 3. Head, body and tail, as views of the text. A page whose body
-        // cannot be found is left as it was.
-        bool found = false;
-        const TextViews split = SplitAtElementViews(text, "body", &found);
-        if (!found)
+        // 3. Head, body and tail, as views of the text: through the ">" after
+        // the first start mark of the body, then up to the first end mark,
+        // which must come after that ">". A page whose body cannot be found
+        // is left as it was.
+        constexpr size_t none = std::string_view::npos;
+        const size_t start = FindNoCase(text, "<BODY");
+        const size_t close = start == none ? none : text.find('>', start);
+        if (close == none || FindNoCase(text.substr(0, close + 1), "</BODY") != none)
             return false;
-        const std::string_view head = split.before;
-        const std::string_view tail = split.after;
-        BodyText body(split.middle);
+        // Past the start tag one pass finds the end mark and tells whether a
+        // marker name stands before it: every marker step below needs the
+        // name in the body, and most pages do not have it.
+        bool isEnd = false;
+        size_t end = FindEitherNoCase(text, "KESTRIX-", "</BODY", close + 1, &isEnd);
+        const bool markers = end != none && !isEnd;
+        if (markers)
+            end = FindNoCase(text, "</BODY", end + 1);
+        if (end == none)
+            return false;
+        const std::string_view head = text.substr(0, close + 1);
+        const std::string_view tail = text.substr(end);
+        BodyText body(text.substr(close + 1, end - close - 1));
         std::string scriptElement;
-        // Every marker step below needs the name in the body; most pages do
-        // not have it, and one search tells.
-        const bool markers = FindNoCase(body.View(), "KESTRIX-") != std::string_view::npos;
 
         // 4. The access script replaces any from an earlier run.
         if (parts & partLimitAccess) {

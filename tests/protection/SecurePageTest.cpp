@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <random>
 
@@ -364,6 +365,16 @@ TEST(FindNoCase, AgreesWithAPlainSearch)
             const size_t from = size ? random() % (size + 1) : 0;
             ASSERT_EQ(FindNoCase(text, needle, from), plain(text, needle, from))
                 << needle << " in " << text << " from " << from;
+            // Two needles in one pass find the first of either.
+            if (needle.size() >= 2) {
+                const size_t a = plain(text, "KESTRIX-", from), b = plain(text, needle, from);
+                bool second = false;
+                ASSERT_EQ(FindEitherNoCase(text, "KESTRIX-", needle, from, &second), std::min(a, b))
+                    << needle << " in " << text << " from " << from;
+                if (std::min(a, b) != std::string::npos) {
+                    EXPECT_EQ(second, b < a) << needle << " in " << text;
+                }
+            }
         }
     }
 }
