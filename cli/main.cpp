@@ -1,4 +1,6 @@
 // kestrix-cli: secures pages from the command line, without any window.
+#include "CommandLine.h"
+#include "SiteCommands.h"
 #include "platform/AtomicFile.h"
 #include "platform/Errors.h"
 #include "platform/MessageFormat.h"
@@ -24,52 +26,6 @@
 using namespace kestrix;
 
 namespace {
-
-const char usageText[] =
-    "Usage:\n"
-    "  kestrix-cli page [-e] [-a] [-o] [--defaults] [--level N] [--settings FILE]\n"
-    "                   [--output FILE] INPUT\n"
-    "  kestrix-cli settings [--defaults] [--settings FILE] [--level N] [--save]\n"
-    "\n"
-    "page      secures one HTML page. INPUT is a file, an http:// or https://\n"
-    "          address (downloaded first), or - for standard input.\n"
-    "          -e scrambles the content, -a adds the access-limiting script,\n"
-    "          -o optimises the markup; none of them means all three.\n"
-    "          The result goes to --output FILE, or to standard output.\n"
-    "settings  prints the protection settings in force as INI text;\n"
-    "          --save also keeps them as the stored settings.\n"
-    "\n"
-    "Settings come from the stored settings (else the defaults); --defaults\n"
-    "starts from the defaults; --settings FILE then applies an INI file as\n"
-    "'settings' prints it; --level N (0 to 4) is applied last.\n";
-
-struct UsageError
-{
-    std::string message;
-};
-
-void PrintError(const QString& message)
-{
-    std::fputs(message.toLocal8Bit().constData(), stderr);
-    std::fputs("\n", stderr);
-}
-
-// A run-time message translated, then filled.
-QString Message(const char* english, const QStringList& arguments)
-{
-    return FormatMessage(Tr(english), arguments);
-}
-
-bool ReadWhole(FILE* stream, std::string& out)
-{
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
-        out.append(buffer, n);
-    return !std::ferror(stream);
-}
-
-std::string ReadFile(const QString& name);
 
 // Fetches a web address into a temporary file, reads it and deletes it.
 // Progress goes to standard error when that is a terminal.
@@ -111,39 +67,6 @@ std::string ReadInput(const QString& name)
     if (IsWebAddress(name))
         return DownloadInput(name);
     return ReadFile(name);
-}
-
-std::string ReadFile(const QString& name)
-{
-    std::string data;
-    if (name == QLatin1String("-")) {
-        if (!ReadWhole(stdin, data))
-            throw Failure(
-                Message("Unable to read %s", {QStringLiteral("standard input")}).toStdString());
-        return data;
-    }
-    QFileInfo info(name);
-    if (!info.exists() || info.isDir())
-        throw Failure(Message("File %s does not exist", {name}).toStdString());
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(
-            (Message("Unable to read %s", {name}) + QStringLiteral(": ") + file.errorString())
-                .toStdString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Failure(
-            (Message("Unable to read %s", {name}) + QStringLiteral(": ") + file.errorString())
-                .toStdString());
-    return bytes.toStdString();
-}
-
-StrengthEntries TranslatedStrengthEntries()
-{
-    StrengthEntries entries;
-    for (int i = 0; i < strengthLevelCount; ++i)
-        entries[i] = TranslateString(strengthLevelNames[i], "TFormEncryptionOptions");
-    return entries;
 }
 
 struct Options
@@ -217,42 +140,12 @@ Options ParseArguments(const QStringList& args)
     return o;
 }
 
-ProtectionSettings EffectiveSettings(const Options& o, SettingsStore& store)
-{
-    const StrengthEntries entries = TranslatedStrengthEntries();
-    ProtectionSettings settings;
-    settings.StrengthText = entries[settings.StrengthLevel];
-    if (!o.defaults)
-        LoadProtectionSettings(store, settings, entries);
-    if (!o.settingsFile.isEmpty()) {
-        const std::string text = ReadFile(o.settingsFile);
-        const SettingsTextReport report = ApplySettingsText(text, settings, entries);
-        // A file that names no setting is not a settings file (a page or
-        // anything else given by mistake): going on would secure with
-        // settings the user did not choose.
-        if (report.knownValues == 0)
-            throw Failure(
-                Message("%s holds no protection settings: a [%s] section with "
-                        "values as 'kestrix-cli settings' prints them is needed.",
-                        {o.settingsFile, QString::fromLatin1(settingsSection.data(),
-                                                             qsizetype(settingsSection.size()))})
-                    .toStdString());
-        for (const std::string& name : report.unknownNames)
-            PrintError(Message("Warning: %s is not a setting and was ignored (%s)",
-                               {QString::fromStdString(name), o.settingsFile}));
-    }
-    if (o.level) {
-        settings.StrengthLevel = *o.level;
-        settings.StrengthText = entries[*o.level];
-    }
-    return settings;
-}
-
 int Run(const QStringList& args)
 {
     const Options o = ParseArguments(args);
     SettingsStore store = SettingsStore::OpenProductKey();
-    const ProtectionSettings settings = EffectiveSettings(o, store);
+    const ProtectionSettings settings =
+        EffectiveSettings(o.defaults, o.settingsFile, o.level, store);
 
     if (o.command == QLatin1String("settings")) {
         const std::string text = SettingsText(settings);
@@ -307,10 +200,13 @@ int main(int argc, char** argv)
     }
     try {
         LoadApplicationLanguageFile();
+        if (args.size() >= 2 && args[1] == QLatin1String("secure"))
+            return SecureCommand(args.mid(1));
+        if (args.size() >= 2 && args[1] == QLatin1String("restore"))
+            return RestoreCommand(args.mid(1));
         return Run(args);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "kestrix-cli: %s\n\n%s", e.message.c_str(), usageText);
-        return 2;
+        return ReportUsageError(e.message);
     } catch (const Failure& e) {
         PrintError(QString::fromStdString(e.what()));
         return 1;

@@ -4,22 +4,160 @@
 #include "platform/MessageFormat.h"
 #include "platform/MessageTranslator.h"
 
-#include <QSaveFile>
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace kestrix {
 
-void WriteFileAtomically(const QString& path, std::string_view bytes)
+namespace {
+
+constexpr int randomLength = 6;
+constexpr std::string_view temporarySuffix = ".tmp";
+// A temporary name is the target's with 12 bytes more; a long target name is
+// cut so that the temporary one stays within the file system's limit.
+constexpr qsizetype maximumNameLength = 255;
+constexpr qsizetype temporaryExtra = 1 + 1 + randomLength + qsizetype(temporarySuffix.size());
+
+[[noreturn]] void ThrowWriteFailure(const QString& path, int error)
 {
-    QSaveFile file(path);
-    // A folder given as the path, or one that cannot hold a new file, fails
-    // at open; a full disk at write or commit. QSaveFile removes its
-    // temporary file whenever it is not committed.
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.commit()) {
-        const QString format = QString::fromStdString(TranslateMessage("Unable to write %s"));
-        throw Failure((FormatMessage(format, {path}) + QStringLiteral(": ") + file.errorString())
-                          .toStdString());
+    const QString format = QString::fromStdString(TranslateMessage("Unable to write %s"));
+    throw Failure((FormatMessage(format, {path}) + QStringLiteral(": ") +
+                   QString::fromLocal8Bit(std::strerror(error)))
+                      .toStdString());
+}
+
+// Six letters and digits that differ from call to call, in this process and
+// between processes.
+std::string RandomPart()
+{
+    static std::atomic<unsigned long long> counter{0};
+    static constexpr char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
+                           (static_cast<unsigned long long>(::getpid()) << 20) ^
+                           static_cast<unsigned long long>(
+                               std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                           std::hash<std::thread::id>{}(std::this_thread::get_id());
+    std::string part(randomLength, 'A');
+    for (char& c : part) {
+        x ^= x >> 29;
+        x *= 0xBF58476D1CE4E5B9ull;
+        c = alphabet[(x >> 40) % (sizeof alphabet - 1)];
     }
+    return part;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+} // namespace
+
+void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurability durability)
+{
+    QByteArray target = QFile::encodeName(path);
+    // A symbolic link stays a link: the file it leads to is replaced.
+    struct stat link;
+    if (::lstat(target.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* resolved = ::realpath(target.constData(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash >= 0 ? target.left(slash + 1) : QByteArray();
+    const QByteArray name = target.mid(slash + 1);
+    if (name.isEmpty())
+        ThrowWriteFailure(path, EISDIR);
+
+    // The new file takes the permissions of the file it replaces; a new
+    // target gets the usual ones (0666 less the umask).
+    struct stat existing;
+    const bool replaces = ::stat(target.constData(), &existing) == 0;
+    if (replaces && S_ISDIR(existing.st_mode))
+        ThrowWriteFailure(path, EISDIR);
+    const mode_t mode = replaces ? (existing.st_mode & 07777) : 0666;
+
+    int fd = -1;
+    QByteArray temporary;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = folder + '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
+                    QByteArray::fromStdString(RandomPart()) +
+                    QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST)
+            ThrowWriteFailure(path, errno);
+    }
+    if (fd < 0)
+        ThrowWriteFailure(path, EEXIST);
+
+    int error = 0;
+    if (!WriteAll(fd, bytes))
+        error = errno;
+    if (!error && replaces) {
+        // open() applied the umask; the replaced file's bits are restored
+        // exactly, and its owner and group where this user may set them.
+        if (::fchmod(fd, mode) != 0)
+            error = errno;
+        if (!error && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+            ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            // Not allowed to this user: the new file stays this user's own.
+        }
+    }
+    if (!error && durability == WriteDurability::Synced && ::fdatasync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(temporary.constData());
+        ThrowWriteFailure(path, error);
+    }
+}
+
+bool IsAtomicWriteTemporary(const QString& fileName)
+{
+    // "." + at least one character + "." + six + ".tmp"
+    const qsizetype minimum = 1 + 1 + 1 + randomLength + qsizetype(temporarySuffix.size());
+    if (fileName.size() < minimum || !fileName.startsWith(QLatin1Char('.')) ||
+        !fileName.endsWith(QLatin1String(temporarySuffix.data(), temporarySuffix.size())))
+        return false;
+    const qsizetype dot = fileName.size() - qsizetype(temporarySuffix.size()) - randomLength - 1;
+    if (fileName[dot] != QLatin1Char('.'))
+        return false;
+    for (qsizetype i = dot + 1; i < dot + 1 + randomLength; ++i)
+        if (!(fileName[i].isLetterOrNumber() && fileName[i].unicode() < 128))
+            return false;
+    return true;
+}
+
+void SyncFileSystemOf(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::syncfs(fd);
+    ::close(fd);
 }
 
 } // namespace kestrix

@@ -23,6 +23,9 @@ namespace kestrix {
 inline const char* const settingsOrganisation = "Marquell";
 inline const char* const settingsApplication = "Marquell Kestrix";
 inline const char* const applicationTitle = "Marquell Kestrix v2.0";
+// The application options' design file filter: which files the file list
+// shows and the folder scan gathers.
+inline constexpr const char* defaultFileFilter = "*.htm;*.html;*.asp;*.php";
 
 class SettingsStore
 {

@@ -71,7 +71,7 @@ std::string Expected(ProtectionParts parts, const ProtectionSettings& settings,
     ProtectionEngine engine;
     engine.settings = settings;
     engine.SetProtectionParts(parts);
-    engine.OptimiseActive = (parts & partOptimise) != 0;
+    engine.OptimiseActive = parts.testFlag(partOptimise);
     std::string text = input.toStdString();
     EXPECT_TRUE(engine.SecurePage(text));
     return text;
@@ -137,7 +137,11 @@ TEST_F(Cli, UsageErrorsAndHelp)
                       QStringLiteral("x.html")},
           QStringList{QStringLiteral("page"), QStringLiteral("-x"), QStringLiteral("x.html")},
           QStringList{QStringLiteral("page"), QStringLiteral("a.html"), QStringLiteral("b.html")},
-          QStringList{QStringLiteral("settings"), QStringLiteral("--output")}}) {
+          QStringList{QStringLiteral("settings"), QStringLiteral("--output")},
+          QStringList{QStringLiteral("page"), QStringLiteral("x.html"), QStringLiteral("--level")},
+          QStringList{QStringLiteral("page"), QStringLiteral("--unknown"),
+                      QStringLiteral("x.html")},
+          QStringList{QStringLiteral("settings"), QStringLiteral("x.html")}}) {
         Result r = Run(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_TRUE(r.err.contains("Usage:"));
@@ -145,6 +149,13 @@ TEST_F(Cli, UsageErrorsAndHelp)
     Result r = Run({QStringLiteral("--help")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.contains("kestrix-cli page"));
+    r = Run({QStringLiteral("page"), QStringLiteral("--help")});
+    EXPECT_EQ(r.exitCode, 0);
+
+    // Compact switches and "-" for standard input are understood.
+    r = Run({QStringLiteral("page"), QStringLiteral("-ea"), QStringLiteral("-")}, page);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), Expected(partEncrypt | partLimitAccess, ProtectionSettings{}));
 }
 
 TEST_F(Cli, SettingsPrintSaveAndApplyAFile)
@@ -191,6 +202,40 @@ TEST_F(Cli, SettingsPrintSaveAndApplyAFile)
     r = Run({QStringLiteral("settings"), QStringLiteral("--settings"), QStringLiteral("no.ini")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "File no.ini does not exist\n");
+}
+
+TEST_F(Cli, SettingsFileThatNamesNoSettingIsRefused)
+{
+    // A page or any other file given by mistake: exit 1 naming the file,
+    // before anything is written.
+    const QString input = Write(QStringLiteral("in.html"), page);
+    const QString out = dir.filePath(QStringLiteral("out.html"));
+    for (const QByteArray& text :
+         {page, QByteArray::fromHex("00017f80ff0d0a3d3d"), QByteArray(),
+          QByteArray("[OtherSection]\nComboBoxDepthLevel.ItemIndex=1\n")}) {
+        const QString ini = Write(QStringLiteral("wrong.ini"), text);
+        Result r = Run({QStringLiteral("page"), QStringLiteral("--settings"), ini,
+                        QStringLiteral("--output"), out, input});
+        EXPECT_EQ(r.exitCode, 1) << text.toStdString();
+        EXPECT_TRUE(
+            r.err.startsWith((ini + QStringLiteral(" holds no protection settings")).toUtf8()))
+            << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(out));
+    }
+
+    // A known setting beside an unknown name: the run goes on, the unknown
+    // name is named in a warning.
+    const QString ini =
+        Write(QStringLiteral("mixed.ini"), "[FormEncryptionOptions]\nCheckBoxPrinting.Checked=1\n"
+                                           "CheckBoxPrintng.Checked=1\n");
+    Result r = Run({QStringLiteral("settings"), QStringLiteral("--settings"), ini});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err.toStdString(),
+              "Warning: CheckBoxPrintng.Checked is not a setting and was ignored (" +
+                  ini.toStdString() + ")\n");
+    ProtectionSettings printing;
+    printing.DisablePrinting = true;
+    EXPECT_EQ(r.out.toStdString(), SettingsText(printing));
 }
 
 TEST_F(Cli, StoredTextValuesFollowTheStoreReadingRules)

@@ -55,9 +55,19 @@ TEST(BrowserDecode, LoadersRebuildTheBodyInNode)
         << "Node.js and Python 3 are needed for this test (scripts/setup installs them)";
     const std::string script =
         std::string(KESTRIX_SOURCE_DIR) + "/tests/protection/decode_layers.js";
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("kestrix-decode-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    // Removed however the test ends, a failed assertion included.
+    struct TemporaryFolder
+    {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("kestrix-decode-" + std::to_string(::getpid()));
+        TemporaryFolder() { std::filesystem::create_directories(path); }
+        ~TemporaryFolder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    const std::filesystem::path& dir = folder.path;
 
     const std::string asciiBody = "\r\n<h1 class=\"t\">Title</h1>\n<p>Text with \"quotes\", "
                                   "<b>tags</b>, back\\slash, tab\t, &amp; 127:\x7F</p>\r\n";
@@ -106,7 +116,6 @@ TEST(BrowserDecode, LoadersRebuildTheBodyInNode)
                 << c.name << " at level " << level;
         }
     }
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace kestrix;
@@ -227,6 +228,49 @@ TEST(WindowPlacement, MaximisedWindowKeepsItsBounds)
     SettingsStore out = SettingsStore::InMemory();
     SaveWindowPlacement(window, out);
     EXPECT_EQ(out.ReadInteger(s, u"WindowState"_s, -1), 2);
+}
+
+TEST(WindowPlacement, EveryStateSavesTheSameRectangle)
+{
+    // A window saved while normal and while minimised comes back at the
+    // same place: both saves write the client area of the normal window.
+    const QString s = QStringLiteral("FormKestrix");
+    QMainWindow window;
+    window.setObjectName(s);
+    window.setGeometry(60, 70, 480, 360);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect normal = window.geometry();
+    SettingsStore whileNormal = SettingsStore::InMemory();
+    ASSERT_TRUE(SaveWindowPlacement(window, whileNormal));
+    window.setWindowState(Qt::WindowMinimized);
+    QApplication::processEvents();
+    SettingsStore whileMinimised = SettingsStore::InMemory();
+    ASSERT_TRUE(SaveWindowPlacement(window, whileMinimised));
+    EXPECT_EQ(whileMinimised.ReadInteger(s, u"WindowState"_s, -1), 1);
+    for (const char* name : {"Left", "Top", "Width", "Height"})
+        EXPECT_EQ(whileMinimised.ReadInteger(s, QString::fromLatin1(name), -1),
+                  whileNormal.ReadInteger(s, QString::fromLatin1(name), -2))
+            << name;
+
+    whileMinimised.WriteInteger(s, u"WindowState"_s, 0);
+    QMainWindow restored;
+    restored.setObjectName(s);
+    LoadWindowPlacement(restored, whileMinimised);
+    EXPECT_EQ(restored.geometry(), normal);
+}
+
+TEST(WindowPlacement, NoStoredStateLeavesAMaximisedWindowMaximised)
+{
+    const QString s = QStringLiteral("FormKestrix");
+    SettingsStore store = SettingsStore::InMemory();
+    store.WriteInteger(s, u"Left"_s, 10);
+    store.WriteInteger(s, u"Top"_s, 20);
+    QMainWindow window;
+    window.setObjectName(s);
+    window.setWindowState(Qt::WindowMaximized);
+    LoadWindowPlacement(window, store);
+    EXPECT_TRUE(window.windowState() & Qt::WindowMaximized);
 }
 
 TEST(WindowPlacement, UnusableBoundsAreNotApplied)

@@ -1,0 +1,141 @@
+#include "CommandLine.h"
+
+#include "platform/Errors.h"
+#include "platform/MessageFormat.h"
+#include "shell/ProtectionSettingsStore.h"
+#include "shell/SettingsStore.h"
+#include "support/Translation.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace kestrix {
+
+namespace {
+
+bool ReadWhole(FILE* stream, std::string& out)
+{
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
+        out.append(buffer, n);
+    return !std::ferror(stream);
+}
+
+} // namespace
+
+const char usageText[] =
+    "Usage:\n"
+    "  kestrix-cli page [-e] [-a] [-o] [--defaults] [--level N] [--settings FILE]\n"
+    "                   [--output FILE] INPUT\n"
+    "  kestrix-cli settings [--defaults] [--settings FILE] [--level N] [--save]\n"
+    "  kestrix-cli secure [-e] [-a] [-o] [--level N] [--settings FILE] [--filter MASKS]\n"
+    "                     [--again] [--jobs N] [--dry-run] PATH...\n"
+    "  kestrix-cli restore [--filter MASKS] [--dry-run] PATH...\n"
+    "\n"
+    "page      secures one HTML page. INPUT is a file, an http:// or https://\n"
+    "          address (downloaded first), or - for standard input.\n"
+    "          -e scrambles the content, -a adds the access-limiting script,\n"
+    "          -o optimises the markup; none of them means all three.\n"
+    "          The result goes to --output FILE, or to standard output.\n"
+    "settings  prints the protection settings in force as INI text;\n"
+    "          --save also keeps them as the stored settings.\n"
+    "secure    secures files in place, each after a backup copy in the folder\n"
+    "          \"Kestrix Backup\" beside it. A PATH that is a folder stands for\n"
+    "          its files at any depth that fit --filter (masks separated by \";\",\n"
+    "          default: the stored file filter, else *.htm;*.html;*.asp;*.php);\n"
+    "          backup folders are not searched. Problems are listed and the run\n"
+    "          goes on; pages already secured are passed over unless --again.\n"
+    "          --jobs N secures N files at a time (default: one per core).\n"
+    "restore   puts every file's backup copy back in its place.\n"
+    "          --dry-run lists what secure or restore would do and changes nothing.\n"
+    "\n"
+    "Settings come from the stored settings (else the defaults); --defaults\n"
+    "starts from the defaults; --settings FILE then applies an INI file as\n"
+    "'settings' prints it; --level N (0 to 4) is applied last.\n";
+
+int ReportUsageError(const std::string& message)
+{
+    std::fprintf(stderr, "kestrix-cli: %s\n\n%s", message.c_str(), usageText);
+    return 2;
+}
+
+void PrintError(const QString& message)
+{
+    std::fputs(message.toLocal8Bit().constData(), stderr);
+    std::fputs("\n", stderr);
+}
+
+QString Message(const char* english, const QStringList& arguments)
+{
+    return FormatMessage(Tr(english), arguments);
+}
+
+std::string ReadFile(const QString& name)
+{
+    std::string data;
+    if (name == QLatin1String("-")) {
+        if (!ReadWhole(stdin, data))
+            throw Failure(
+                Message("Unable to read %s", {QStringLiteral("standard input")}).toStdString());
+        return data;
+    }
+    QFileInfo info(name);
+    if (!info.exists() || info.isDir())
+        throw Failure(Message("File %s does not exist", {name}).toStdString());
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(
+            (Message("Unable to read %s", {name}) + QStringLiteral(": ") + file.errorString())
+                .toStdString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Failure(
+            (Message("Unable to read %s", {name}) + QStringLiteral(": ") + file.errorString())
+                .toStdString());
+    return bytes.toStdString();
+}
+
+StrengthEntries TranslatedStrengthEntries()
+{
+    StrengthEntries entries;
+    for (int i = 0; i < strengthLevelCount; ++i)
+        entries[i] = TranslateString(strengthLevelNames[i], "TFormEncryptionOptions");
+    return entries;
+}
+
+ProtectionSettings EffectiveSettings(bool defaults, const QString& settingsFile,
+                                     std::optional<int> level, const SettingsStore& store)
+{
+    const StrengthEntries entries = TranslatedStrengthEntries();
+    ProtectionSettings settings;
+    settings.StrengthText = entries[settings.StrengthLevel];
+    if (!defaults)
+        LoadProtectionSettings(store, settings, entries);
+    if (!settingsFile.isEmpty()) {
+        const std::string text = ReadFile(settingsFile);
+        const SettingsTextReport report = ApplySettingsText(text, settings, entries);
+        // A file that names no setting is not a settings file (a page or
+        // anything else given by mistake): going on would secure with
+        // settings the user did not choose.
+        if (report.knownValues == 0)
+            throw Failure(
+                Message("%s holds no protection settings: a [%s] section with "
+                        "values as 'kestrix-cli settings' prints them is needed.",
+                        {settingsFile, QString::fromLatin1(settingsSection.data(),
+                                                           qsizetype(settingsSection.size()))})
+                    .toStdString());
+        for (const std::string& name : report.unknownNames)
+            PrintError(Message("Warning: %s is not a setting and was ignored (%s)",
+                               {QString::fromStdString(name), settingsFile}));
+    }
+    if (level) {
+        settings.StrengthLevel = *level;
+        settings.StrengthText = entries[*level];
+    }
+    return settings;
+}
+
+} // namespace kestrix

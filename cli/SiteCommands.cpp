@@ -1,0 +1,207 @@
+#include "SiteCommands.h"
+
+#include "CommandLine.h"
+#include "platform/Errors.h"
+#include "platform/MessageFormat.h"
+#include "processing/FileProgress.h"
+#include "processing/FolderScan.h"
+#include "processing/SiteRun.h"
+#include "protection/SecurePage.h"
+#include "shell/SettingsStore.h"
+#include "support/Translation.h"
+
+#include <QCommandLineParser>
+#include <QThread>
+
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+namespace kestrix {
+
+namespace {
+
+void PrintLine(FILE* stream, const QString& text)
+{
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    std::fputs(shown.toLocal8Bit().constData(), stream);
+    std::fputs("\n", stream);
+}
+
+// Prints each file's messages as its turn comes, what a dry run would do,
+// and on a terminal a progress line that the next output replaces.
+class PrintedReport : public SiteRunReport
+{
+public:
+    PrintedReport(bool securing, bool dryRun)
+        : securing_(securing), dryRun_(dryRun), terminal_(::isatty(STDERR_FILENO) != 0)
+    {
+    }
+    ~PrintedReport() override { ClearProgress(); }
+
+    void FileDone(int index, int count, const SiteFileResult& result) override
+    {
+        if (!result.messages.empty())
+            ClearProgress();
+        for (const ProgressMessage& message : result.messages)
+            PrintLine(stderr, message.text);
+        if (dryRun_ &&
+            (result.outcome == FileOutcome::Ready || result.outcome == FileOutcome::Restored)) {
+            std::fflush(stderr);
+            PrintLine(stdout, FormatMessage(securing_ ? Tr("%s would be secured")
+                                                      : Tr("%s would be restored"),
+                                            {result.path}));
+            std::fflush(stdout);
+        }
+        if (terminal_) {
+            const QString line =
+                QStringLiteral("%1/%2 ").arg(index + 1).arg(count) +
+                FormatMessage(Tr("Processing %s"),
+                              {result.path.mid(result.path.lastIndexOf(u'/') + 1)});
+            std::fprintf(stderr, "\r\x1b[K%s", line.toLocal8Bit().constData());
+            std::fflush(stderr);
+            progressShown_ = true;
+        }
+    }
+
+    void ClearProgress()
+    {
+        if (progressShown_) {
+            std::fputs("\r\x1b[K", stderr);
+            progressShown_ = false;
+        }
+    }
+
+private:
+    bool securing_;
+    bool dryRun_;
+    bool terminal_;
+    bool progressShown_ = false;
+};
+
+struct SiteOptions
+{
+    ProtectionParts parts;
+    std::optional<int> level;
+    QString settingsFile;
+    QString filter;
+    bool filterGiven = false;
+    SiteRunOptions run;
+    QStringList paths;
+};
+
+SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption encrypt(QStringLiteral("e"));
+    const QCommandLineOption limit(QStringLiteral("a"));
+    const QCommandLineOption optimise(QStringLiteral("o"));
+    const QCommandLineOption level(QStringLiteral("level"), QString(), QStringLiteral("N"));
+    const QCommandLineOption settings(QStringLiteral("settings"), QString(),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption filter(QStringLiteral("filter"), QString(), QStringLiteral("MASKS"));
+    const QCommandLineOption again(QStringLiteral("again"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({filter, dryRun});
+    if (securing)
+        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs});
+    // The command's own name stands where the parser expects the program's.
+    if (!parser.parse(arguments))
+        throw UsageError{parser.errorText().toStdString()};
+
+    SiteOptions o;
+    o.filterGiven = parser.isSet(filter);
+    o.filter = parser.value(filter);
+    o.run.dryRun = parser.isSet(dryRun);
+    o.run.jobs = 1;
+    if (securing) {
+        o.parts.setFlag(partEncrypt, parser.isSet(encrypt));
+        o.parts.setFlag(partLimitAccess, parser.isSet(limit));
+        o.parts.setFlag(partOptimise, parser.isSet(optimise));
+        if (!o.parts)
+            o.parts = allProtectionParts;
+        o.settingsFile = parser.value(settings);
+        if (parser.isSet(level)) {
+            bool ok = false;
+            const int n = parser.value(level).toInt(&ok);
+            if (!ok || !IsStrengthLevel(n))
+                throw UsageError{"--level takes a number from 0 to 4"};
+            o.level = n;
+        }
+        o.run.again = parser.isSet(again);
+        o.run.jobs = QThread::idealThreadCount();
+        if (parser.isSet(jobs)) {
+            bool ok = false;
+            const int n = parser.value(jobs).toInt(&ok);
+            if (!ok || n < 1)
+                throw UsageError{"--jobs takes a number of at least 1"};
+            o.run.jobs = n;
+        }
+    }
+    o.paths = parser.positionalArguments();
+    if (o.paths.isEmpty())
+        throw UsageError{"no PATH given"};
+    return o;
+}
+
+int PrintSummary(const char* format, const SiteRunTotals& totals)
+{
+    PrintLine(stderr, FormatMessage(Tr(format), {QString::number(totals.done),
+                                                 QString::number(totals.passedOver),
+                                                 QString::number(totals.failed)}));
+    return totals.failed > 0 ? 1 : 0;
+}
+
+template <class Body> int RunCommand(Body body)
+{
+    try {
+        return body();
+    } catch (const UsageError& e) {
+        return ReportUsageError(e.message);
+    } catch (const Failure& e) {
+        PrintError(QString::fromStdString(e.what()));
+        return 1;
+    } catch (const Cancelled&) {
+        return 1;
+    }
+}
+
+} // namespace
+
+int SecureCommand(const QStringList& arguments)
+{
+    return RunCommand([&] {
+        const SiteOptions o = ParseSiteArguments(arguments, true);
+        SettingsStore store = SettingsStore::OpenProductKey();
+        ProtectionEngine engine;
+        engine.settings = EffectiveSettings(false, o.settingsFile, o.level, store);
+        engine.SetProtectionParts(o.parts);
+        // As for a single page: the optimisation runs when it is asked for.
+        engine.OptimiseActive = o.parts.testFlag(partOptimise);
+        const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+        const QStringList files = GatherSitePaths(o.paths, filter);
+        PrintedReport report(true, o.run.dryRun);
+        const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
+        report.ClearProgress();
+        return PrintSummary("%d secured, %d passed over, %d failed", totals);
+    });
+}
+
+int RestoreCommand(const QStringList& arguments)
+{
+    return RunCommand([&] {
+        const SiteOptions o = ParseSiteArguments(arguments, false);
+        SettingsStore store = SettingsStore::OpenProductKey();
+        const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+        const QStringList files = GatherSitePaths(o.paths, filter);
+        PrintedReport report(false, o.run.dryRun);
+        const SiteRunTotals totals = RestoreSite(files, o.run, report);
+        report.ClearProgress();
+        return PrintSummary("%d restored, %d passed over, %d failed", totals);
+    });
+}
+
+} // namespace kestrix

@@ -1,0 +1,64 @@
+#include "processing/ui/FileDialogs.h"
+
+#include "platform/MessageFormat.h"
+#include "protection/ui/UnitEncryptionOptions.h"
+#include "shell/SettingsStore.h"
+#include "shell/ui/AskWithMemory.h"
+#include "support/Translation.h"
+#include "support/ui/ModalDialog.h"
+#include "support/ui/TranslateComponent.h"
+#include "support/ui/UnitDownload.h"
+#include "support/ui/WebDialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace kestrix {
+
+int WindowFileDialogs::MessageDialog(DialogType type, const QString& text, DialogButtons buttons)
+{
+    // The program's standard message dialog, without "Don't ask again".
+    TFormAskWithMemory dialog(text, type, buttons, owner_);
+    TranslateComponent(&dialog);
+    dialog.FitButtonsToCaptions();
+    return ExecModal(dialog);
+}
+
+void WindowFileDialogs::ShowError(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), shown, QMessageBox::Ok, owner_);
+    ExecModal(box);
+}
+
+bool WindowFileDialogs::AskProtectionOptions(const std::string& pageText, ProtectionEngine& engine)
+{
+    // The dialog keeps the form start-up gave it: stand-alone, with its
+    // own menu bar, only in the command-line batch.
+    LoadProtectionOptions(store_);
+    if (!EditProtectionOptions(engine, pageText))
+        return false;
+    if (!SaveProtectionOptions(store_))
+        ShowError(FormatMessage(Tr("Unable to write %s"), {Tr("the stored settings")}));
+    return true;
+}
+
+DownloadStatus WindowFileDialogs::DownloadUrl(const QString& caption, QString& location)
+{
+    TFormDownload& dialog = FormDownload();
+    if (dialog.DownloadUrl(caption, location))
+        return DownloadStatus::Succeeded;
+    return dialog.LastStatus();
+}
+
+bool WindowFileDialogs::PromptSaveFile(const QString& filter, const QString& defaultExtension,
+                                       QString& path)
+{
+    if (!kestrix::PromptSaveFile(QString(), filter, defaultExtension))
+        return false;
+    path = SaveFileDialogFileName();
+    return true;
+}
+
+} // namespace kestrix

@@ -1,0 +1,423 @@
+// The main window headless: command availability over selections, the
+// reselection after a run, navigation and the address bar, the options
+// command, and the state kept between two starts.
+#include "shell/ui/UnitKestrix.h"
+
+#include "QtPrinters.h"
+
+#include "shell/RememberedAnswers.h"
+#include "shell/ui/FileListModel.h"
+#include "shell/ui/UnitKestrixOptions.h"
+#include "support/ui/ModalDialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+using namespace kestrix;
+
+namespace {
+
+QString S(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+class MainWindow : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    SettingsStore answers = SettingsStore::InMemory();
+    QStringList readOnly, secured; // file names the fake file system marks
+    QStringList secureRuns, restoreRuns, webPages, viewed;
+    int folderQuestions = 0;
+
+    void SetUp() override
+    {
+        SetRememberedAnswerStoreForTesting(&answers);
+        ClearQueuedModalAnswers();
+        for (const char* name : {"a.html", "b.html", "c.html", "notes.txt"})
+            Write(name, "<html><body>x</body></html>");
+        QDir(dir.path()).mkdir(S("sub"));
+        Write("sub/d.html", "<html><body>d</body></html>");
+        readOnly = {S("b.html")};
+        secured = {S("b.html"), S("c.html")};
+    }
+    void TearDown() override
+    {
+        SetRememberedAnswerStoreForTesting(nullptr);
+        ClearQueuedModalAnswers();
+    }
+
+    void Write(const char* name, const QByteArray& data)
+    {
+        QFile file(dir.filePath(S(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+
+    MainWindowServices Services()
+    {
+        MainWindowServices services;
+        services.secureFiles = [this](const QStringList& list, ProtectionParts parts) {
+            EXPECT_EQ(parts, allProtectionParts);
+            secureRuns << list.join(u'|');
+        };
+        services.restoreFiles = [this](const QStringList& list) { restoreRuns << list.join(u'|'); };
+        services.secureWebPage = [this](const QString& address) { webPages << address; };
+        services.gather = [this](const QStringList& selection, const QString&) {
+            QStringList work;
+            for (const QString& path : selection) {
+                if (QFileInfo(path).isDir()) {
+                    ++folderQuestions;
+                    work << path + S("/*");
+                } else {
+                    work << path;
+                }
+            }
+            return work;
+        };
+        services.backupExists = [this](const QString& p) {
+            return secured.contains(QFileInfo(p).fileName());
+        };
+        services.readOnly = [this](const QString& p) {
+            return readOnly.contains(QFileInfo(p).fileName()) || !QFileInfo::exists(p);
+        };
+        services.view = [this](const QString& p) {
+            viewed << p;
+            return true;
+        };
+        services.edit = services.view;
+        services.networkSettings = [] {};
+        return services;
+    }
+
+    // Waits until the list shows the folder's entries.
+    static void WaitForList(TFormKestrix& form, int atLeast)
+    {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return form.ListModel().rowCount(form.ShellListView->rootIndex()) >= atLeast; },
+            5000));
+    }
+
+    static QModelIndex Item(TFormKestrix& form, const QString& name)
+    {
+        const QModelIndex root = form.ShellListView->rootIndex();
+        for (int row = 0; row < form.ListModel().rowCount(root); ++row) {
+            const QModelIndex index = form.ListModel().index(row, 0, root);
+            if (QFileInfo(form.ListModel().FilePath(index)).fileName() == name)
+                return index;
+        }
+        return {};
+    }
+
+    static void Select(TFormKestrix& form, const QStringList& names)
+    {
+        form.ShellListView->clearSelection();
+        for (const QString& name : names) {
+            const QModelIndex index = Item(form, name);
+            ASSERT_TRUE(index.isValid()) << name.toStdString();
+            form.ShellListView->selectionModel()->select(index, QItemSelectionModel::Select);
+        }
+        form.UpdateActions();
+    }
+};
+
+TEST_F(MainWindow, AvailabilityFollowsTheSelection)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    form.SetLocation(dir.path());
+    WaitForList(form, 4);
+    struct Case
+    {
+        QStringList names;
+        bool encrypt, editView, restore;
+    };
+    const Case cases[] = {
+        {{}, false, false, false},
+        {{S("a.html")}, true, true, false},
+        // Read-only: no securing, even with a backup; restoring it is allowed.
+        {{S("b.html")}, false, true, true},
+        {{S("c.html")}, true, true, true},
+        // Folders only: secure and restore, but neither view nor edit.
+        {{S("sub")}, true, false, true},
+        {{S("b.html"), S("sub")}, true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names.join(u',').toStdString());
+        Select(form, c.names);
+        EXPECT_EQ(form.actProcessFile->isEnabled(), c.encrypt);
+        EXPECT_EQ(form.actEditHTML->isEnabled(), c.editView);
+        EXPECT_EQ(form.actViewWebPage->isEnabled(), c.editView);
+        EXPECT_EQ(form.actRevert->isEnabled(), c.restore);
+    }
+    // A selected file deleted on disk: nothing to secure, view or edit.
+    Select(form, {S("a.html")});
+    ASSERT_TRUE(QFile::remove(dir.filePath(S("a.html"))));
+    form.UpdateActions();
+    EXPECT_FALSE(form.actProcessFile->isEnabled());
+    EXPECT_FALSE(form.actEditHTML->isEnabled());
+
+    // Marks: read-only wins over secured, and the tips say so.
+    EXPECT_EQ(form.ListModel().Mark(Item(form, S("b.html"))), markReadOnly);
+    EXPECT_EQ(form.ListModel().Mark(Item(form, S("c.html"))), markSecured);
+    EXPECT_EQ(form.ListModel().data(Item(form, S("c.html")), Qt::ToolTipRole).toString(),
+              S("c.html - This file has been secured and can be restored"));
+    EXPECT_EQ(form.ListModel().data(Item(form, S("b.html")), Qt::ToolTipRole).toString(),
+              S("b.html - This file is read only and cannot be secured"));
+}
+
+TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    form.SetLocation(dir.path());
+    WaitForList(form, 4);
+    // Three files one after another: only the first goes into the address
+    // box; deselecting it leaves the box alone.
+    for (const char* name : {"c.html", "a.html", "sub"})
+        form.ShellListView->selectionModel()->select(Item(form, S(name)),
+                                                     QItemSelectionModel::Select);
+    EXPECT_EQ(form.Selection(), QStringList({dir.filePath(S("c.html")), dir.filePath(S("a.html")),
+                                             dir.filePath(S("sub"))}));
+    EXPECT_EQ(form.IEAddress->currentText(), dir.filePath(S("c.html")));
+    form.ShellListView->selectionModel()->select(Item(form, S("c.html")),
+                                                 QItemSelectionModel::Deselect);
+    EXPECT_EQ(form.Selection().size(), 2);
+    EXPECT_EQ(form.IEAddress->currentText(), dir.filePath(S("c.html")));
+
+    // Encrypt: the snapshot in list order (by name), folders expanded by the gathering,
+    // the same items selected again afterwards.
+    Select(form, {S("sub"), S("a.html")});
+    form.SecureSelection();
+    ASSERT_EQ(secureRuns.size(), 1);
+    EXPECT_EQ(secureRuns[0], dir.filePath(S("a.html")) + u'|' + dir.filePath(S("sub")) + S("/*"));
+    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_EQ(form.CollectSelection(),
+              QStringList({dir.filePath(S("a.html")), dir.filePath(S("sub"))}));
+
+    // Restore asks first; No changes nothing, Yes restores.
+    QueueModalAnswer(ModalAnswer::Press(QMessageBox::No));
+    form.RestoreSelection();
+    EXPECT_TRUE(restoreRuns.isEmpty());
+    EXPECT_FALSE(form.FileCommandBusy);
+    QueueModalAnswer(ModalAnswer::Press(QMessageBox::Yes));
+    form.RestoreSelection();
+    EXPECT_EQ(restoreRuns.size(), 1);
+    EXPECT_FALSE(form.FileCommandBusy);
+
+    form.FileCommandBusy = true;
+    form.SecureSelection(); // refused while another command runs
+    EXPECT_EQ(secureRuns.size(), 1);
+    form.FileCommandBusy = false;
+
+    // View and Edit hand each selected path to the desktop.
+    form.UpdateActions();
+    form.actViewWebPage->trigger();
+    EXPECT_EQ(viewed.size(), 2);
+}
+
+TEST_F(MainWindow, DeleteDoesNothing)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    form.SetLocation(dir.path());
+    WaitForList(form, 4);
+    Select(form, {S("a.html")});
+    for (QWidget* view :
+         {static_cast<QWidget*>(form.ShellListView), static_cast<QWidget*>(form.ShellTreeView)})
+        QTest::keyClick(view, Qt::Key_Delete);
+    EXPECT_TRUE(QFile::exists(dir.filePath(S("a.html"))));
+    EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
+}
+
+TEST_F(MainWindow, HistoryBackForwardUpAndHints)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    const QString a = QDir::cleanPath(dir.path()), b = a + S("/sub");
+    form.History().Clear();
+    EXPECT_EQ(form.NavigationHint(-1), QString()); // no entry, no hint
+    form.SetLocation(a);
+    form.SetLocation(b);
+    EXPECT_EQ(form.NavigationHint(-1), S("Back to ") + QFileInfo(a).fileName());
+    EXPECT_EQ(form.NavigationHint(1), QString());
+    // Back, Forward: no entry is added.
+    form.UpdateActions();
+    form.actNavBack->trigger();
+    EXPECT_EQ(form.Location(), a);
+    form.UpdateActions();
+    form.actNavForward->trigger();
+    EXPECT_EQ(form.Location(), b);
+    EXPECT_EQ(form.History().Entries(), QStringList({a, b}));
+    EXPECT_EQ(form.IEAddress->currentText(), b);
+    EXPECT_EQ(form.StatusPanel1->text(), b);
+    form.UpdateActions();
+    form.actNavUp->trigger();
+    EXPECT_EQ(form.Location(), a);
+
+    // Up is unavailable at the root.
+    form.SetLocation(S("/"));
+    form.UpdateActions();
+    EXPECT_FALSE(form.actNavUp->isEnabled());
+    form.SetLocation(a);
+    form.UpdateActions();
+    EXPECT_TRUE(form.actNavUp->isEnabled());
+}
+
+TEST_F(MainWindow, AddressBarGoesToFilesFoldersAndWebPages)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    // An existing file: its folder, the file selected.
+    form.IEAddress->setEditText(dir.filePath(S("c.html")));
+    form.SpeedButtonGoClick();
+    EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
+    WaitForList(form, 4);
+    EXPECT_EQ(form.CollectSelection(), QStringList({dir.filePath(S("c.html"))}));
+
+    // Enter is Go; a folder path shows the folder.
+    form.IEAddress->setEditText(dir.filePath(S("sub")));
+    QTest::keyClick(form.IEAddress->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(form.Location(), QDir::cleanPath(dir.filePath(S("sub"))));
+
+    // A caption of a node the tree holds, in another letter case.
+    form.IEAddress->setEditText(QFileInfo(dir.path()).fileName().toUpper());
+    form.SpeedButtonGoClick();
+    EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
+
+    // A web address without its scheme names nothing: the root.
+    form.IEAddress->setEditText(S("www.example.com/index.html"));
+    form.SpeedButtonGoClick();
+    EXPECT_EQ(form.Location(), S("/"));
+    EXPECT_TRUE(webPages.isEmpty());
+    // With its scheme, anywhere in the text, it is secured.
+    form.IEAddress->setEditText(S("see https://example.com/"));
+    form.SpeedButtonGoClick();
+    EXPECT_EQ(webPages, QStringList({S("see https://example.com/")}));
+}
+
+TEST_F(MainWindow, OptionsCommandAndTheFolderQuestion)
+{
+    TFormKestrixOptions options;
+    SettingsStore store = SettingsStore::InMemory();
+    const QString question = FolderProcessingQuestion();
+    const QString section = S("FormKestrixOptions");
+
+    // Unticking "Ask before processing folders": Yes remembered; ticking
+    // it again forgets the answer.
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
+                      [&](QDialog&) { options.CBFolders->setChecked(false); }});
+    ASSERT_TRUE(EditApplicationOptions(options, store));
+    EXPECT_EQ(RememberedAnswer(question), resultYes);
+    EXPECT_EQ(store.ReadString(section, S("CBFolders.Checked"), {}), S("0"));
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [&](QDialog&) {
+                          EXPECT_FALSE(options.CBFolders->isChecked());
+                          options.CBFolders->setChecked(true);
+                      }});
+    ASSERT_TRUE(EditApplicationOptions(options, store));
+    EXPECT_FALSE(IsAnswerRemembered(question));
+
+    // A remembered No shows unticked and stays No when only the filter
+    // changes.
+    RememberAnswer(question, resultNo);
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [&](QDialog&) {
+                          EXPECT_FALSE(options.CBFolders->isChecked());
+                          options.EditFileFilter->setText(S("*.txt"));
+                      }});
+    ASSERT_TRUE(EditApplicationOptions(options, store));
+    EXPECT_EQ(RememberedAnswer(question), resultNo);
+    EXPECT_EQ(store.ReadString(section, S("EditFileFilter.Text"), {}), S("*.txt"));
+
+    // Defaults then Cancel: the store and the controls as they were.
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false, [&](QDialog&) {
+                          options.ButtonRestoreDefaults->click();
+                          EXPECT_EQ(options.FileFilter(), S("*.htm;*.html;*.asp;*.php"));
+                          EXPECT_TRUE(options.CBFolders->isChecked());
+                          EXPECT_FALSE(options.cbShowHiddenItems->isChecked());
+                          EXPECT_TRUE(options.cbShowCaptions->isChecked());
+                          EXPECT_TRUE(options.cbLargeIcons->isChecked());
+                      }});
+    EXPECT_FALSE(EditApplicationOptions(options, store));
+    EXPECT_EQ(options.FileFilter(), S("*.txt"));
+    EXPECT_EQ(store.ReadString(section, S("EditFileFilter.Text"), {}), S("*.txt"));
+}
+
+TEST_F(MainWindow, ApplyOptionsFiltersTheListAndKeepsTheSelection)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    form.SetLocation(dir.path());
+    WaitForList(form, 4);
+    EXPECT_FALSE(Item(form, S("notes.txt")).isValid()); // filtered out, not shown
+    Select(form, {S("a.html"), S("sub")});
+
+    options.EditFileFilter->setText(S("*.txt"));
+    options.cbShowCaptions->setChecked(false);
+    options.cbLargeIcons->setChecked(false);
+    form.ApplyOptions();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Item(form, S("notes.txt")).isValid(); }, 5000));
+    EXPECT_FALSE(Item(form, S("a.html")).isValid());
+    // The folder is still listed and still selected.
+    EXPECT_EQ(form.CollectSelection(), QStringList({dir.filePath(S("sub"))}));
+    EXPECT_EQ(form.tbToolbar->iconSize(), QSize(16, 16));
+    EXPECT_EQ(form.tbToolbar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+}
+
+TEST_F(MainWindow, StateKeptBetweenTwoStarts)
+{
+    // The product's own store, in a folder of the test's.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const QString folder = QDir::cleanPath(dir.filePath(S("sub")));
+    {
+        TFormKestrixOptions options;
+        TFormKestrix form(SettingsStore::OpenProductKey(), options, Services());
+        form.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+        form.SetLocation(folder);
+        form.setGeometry(30, 40, 700, 500);
+        form.UpdateActions();
+        form.actViewToolbar->trigger();
+        EXPECT_FALSE(form.actViewToolbar->isChecked());
+        options.EditFileFilter->setText(S("*.htm"));
+        form.close(); // the options reach the store; the rest when destroyed
+    }
+    {
+        TFormKestrixOptions options;
+        TFormKestrix form(SettingsStore::OpenProductKey(), options, Services());
+        form.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+        EXPECT_EQ(form.Location(), folder);
+        EXPECT_TRUE(form.tbToolbar->isHidden());
+        EXPECT_FALSE(form.actViewToolbar->isChecked());
+        EXPECT_EQ(form.geometry(), QRect(30, 40, 700, 500));
+        EXPECT_EQ(options.FileFilter(), S("*.htm"));
+        // Restoring the folder is not recorded in the history.
+        EXPECT_FALSE(form.History().Entries().contains(folder));
+        form.showMaximized();
+        form.close();
+    }
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::OpenProductKey(), options, Services());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+    EXPECT_TRUE(form.isMaximized());
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+} // namespace
