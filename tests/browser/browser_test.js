@@ -44,13 +44,14 @@ function parseArguments(argv) {
   return options;
 }
 
-// Runs `work` over the items, at most `jobs` at a time, in order of start.
+// Runs `work` over the items, at most `jobs` at a time, in order of start;
+// `work` is told which of the `jobs` workers runs it.
 async function pool(items, jobs, work) {
   let next = 0;
-  const worker = async () => {
+  const worker = async (_, id) => {
     while (next < items.length) {
       const index = next++;
-      await work(items[index], index);
+      await work(items[index], index, id);
     }
   };
   await Promise.all(Array.from({ length: Math.min(jobs, items.length) }, worker));
@@ -103,27 +104,31 @@ function settle() {
   }));
 }
 
-// Loads one variant of a page in a fresh browser context (no storage or
-// cache shared with another load) and reads the rendered body.
-async function render(browser, url, variant) {
+// A browser tab that loads one page after the other. Its renderer process
+// is kept from load to load (a fresh context per load costs twice the
+// time); what a page keeps in the browser (storage, cookies) is cleared
+// before every load, so that no load sees what an earlier one left.
+async function openTab(browser) {
   const context = await browser.newContext();
-  try {
-    const page = await context.newPage();
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(String(error.message || error)));
-    await page.goto(url, { waitUntil: 'load', timeout: 30000 });
-    await page.evaluate(settle);
-    const result = await page.evaluate(probes.renderedBody);
-    // Addresses that scripts of the page wrote out hold the variant's own
-    // path segment; they are compared without it.
-    const own = new URL(url).origin + `/${variant}/`;
-    result.structure = result.structure.map((line) => line.split(own).join('/VARIANT/'));
-    result.text = result.text.split(own).join('/VARIANT/');
-    result.errors = errors;
-    return result;
-  } finally {
-    await context.close();
-  }
+  const page = await context.newPage();
+  const cdp = await context.newCDPSession(page);
+  return { context, page, cdp };
+}
+
+// Loads one variant of a page and reads the rendered body.
+async function render(tab, url, variant) {
+  const origin = new URL(url).origin;
+  await tab.cdp.send('Storage.clearDataForOrigin', { origin, storageTypes: 'all' });
+  await tab.context.clearCookies();
+  await tab.page.goto(url, { waitUntil: 'load', timeout: 30000 });
+  await tab.page.evaluate(settle);
+  const result = await tab.page.evaluate(probes.renderedBody);
+  // Addresses that scripts of the page wrote out hold the variant's own
+  // path segment; they are compared without it.
+  const own = `${origin}/${variant}/`;
+  result.structure = result.structure.map((line) => line.split(own).join('/VARIANT/'));
+  result.text = result.text.split(own).join('/VARIANT/');
+  return result;
 }
 
 // The first place where two renderings differ, for the report.
@@ -141,6 +146,21 @@ function difference(a, b) {
         secured: b.structure[i] || '(end)' };
   }
   return null;
+}
+
+// How many elements stand elsewhere on the secured page (by more than 3
+// pixels in position or size), when both trees match; the first of them.
+function layoutDifference(a, b) {
+  if (a.structure.length !== b.structure.length) return null;
+  let moved = 0;
+  let first = null;
+  for (let i = 0; i < a.boxes.length; ++i) {
+    if (a.boxes[i].some((v, k) => Math.abs(v - b.boxes[i][k]) > 3)) {
+      if (!first) first = { element: a.structure[i], original: a.boxes[i], secured: b.boxes[i] };
+      ++moved;
+    }
+  }
+  return { moved, elements: a.boxes.length, first };
 }
 
 function median(values) {
@@ -189,14 +209,17 @@ async function main() {
     results.browser = browser.version();
     // One load before any that is measured, so that the first page measured
     // does not pay for the browser's own start.
-    await render(browser, urlFor(origin, 'original', pages[0]), 'original');
+    const tabs = [];
+    for (let i = 0; i < options.jobs; ++i) tabs.push(await openTab(browser));
+    await render(tabs[0], urlFor(origin, 'original', pages[0]), 'original');
 
     // The rendering comparison. The variants of one page load one after the
     // other, starting at a different one for each page, so that no variant
     // is always measured first.
     const variants = ['original', 'level1', 'level2', 'level3', 'level4'];
     let rendered = 0;
-    await pool(pages, options.jobs, async (page, index) => {
+    await pool(pages, options.jobs, async (page, index, worker) => {
+      const tab = tabs[worker];
       if (++rendered % 25 === 0)
         process.stderr.write(`rendering page ${rendered} of ${pages.length}\n`);
       const name = `${page.mount}/${page.path}`;
@@ -204,7 +227,7 @@ async function main() {
       try {
         for (let k = 0; k < variants.length; ++k) {
           const variant = variants[(index + k) % variants.length];
-          renders[variant] = await render(browser, urlFor(origin, variant, page), variant);
+          renders[variant] = await render(tab, urlFor(origin, variant, page), variant);
         }
       } catch (error) {
         results.failures.push(`${name}: did not load: ${error.message.split('\n')[0]}`);
@@ -220,8 +243,8 @@ async function main() {
           // once more (does the page render the same twice?) and the
           // secured page once more.
           if (!originalAgain)
-            originalAgain = await render(browser, urlFor(origin, 'original', page), 'original');
-          const again = await render(browser, urlFor(origin, variant, page), variant);
+            originalAgain = await render(tab, urlFor(origin, 'original', page), 'original');
+          const again = await render(tab, urlFor(origin, variant, page), variant);
           secondLoad = true;
           if (!difference(originalAgain, again) || !difference(renders.original, again))
             diff = null;
@@ -233,10 +256,14 @@ async function main() {
         const record = { page: name, level, features: page.features, case: page.case,
           generated: Boolean(page.generated), same: !diff, diff, secondLoad,
           loadOriginal: renders.original.loadMs, loadSecured: renders[variant].loadMs,
+          layout: layoutDifference(renders.original, renders[variant]),
+          bodyDisplay: renders.original.bodyDisplay,
           charsetOriginal: renders.original.charset, charsetSecured: renders[variant].charset,
           decoded: renders[variant].markers > 0 };
         record.cause = diff && !page.case
           ? causes.explain(page, renders.original, renders[variant], diff) : '';
+        record.layoutCause = record.layout && record.layout.moved
+          ? causes.explainLayout(renders.original, record.layout) : '';
         results.comparisons.push(record);
       }
     });
@@ -258,14 +285,20 @@ async function main() {
 // Tallies the checks: a comparison passes when the page renders the same,
 // is skipped when it differs for a cause the test recognises (named in the
 // report), and fails otherwise; an effect check passes or fails.
-function tally(results) {
+function tally(results, options) {
   let passed = 0;
   let failed = 0;
   let skipped = 0;
   for (const c of results.comparisons) {
     if (c.case) {
       const outcome = c.same ? 'same' : 'differs';
-      if (outcome === c.case.expect) {
+      const layout = c.layout && c.layout.moved === 0 ? 'same' : 'differs';
+      if (c.case.layout && layout !== c.case.layout) {
+        ++failed;
+        results.failures.push(`${c.page} level ${c.level}: expected its layout to be ` +
+          `${c.case.layout === 'same' ? 'the same' : 'different'}, but ${c.layout
+            ? `${c.layout.moved} of ${c.layout.elements} elements moved` : 'its tree differs'}`);
+      } else if (outcome === c.case.expect) {
         ++passed;
       } else {
         ++failed;
@@ -294,7 +327,7 @@ function tally(results) {
   }
   // A page that did not load at all is a failure of its own.
   failed += results.failures.filter((f) => f.includes(': did not load: ')).length;
-  const corpusFloor = { pages: 200, tables: 10, scripts: 10, forms: 5, nonAscii: 20, utf8: 20,
+  const corpusFloor = options.casesOnly ? {} : { installed: 200, tables: 10, scripts: 10, forms: 5, nonAscii: 20, utf8: 20,
     windows1252NonAscii: 10 };
   for (const [key, floor] of Object.entries(corpusFloor)) {
     if (!(results.corpus[key] >= floor)) {
@@ -309,23 +342,44 @@ function tally(results) {
 function report(results, counts) {
   const lines = [];
   const c = results.corpus;
-  lines.push(`Chromium ${results.browser}; corpus: ${c.pages} pages (${c.tables} with tables, ` +
+  lines.push(`Chromium ${results.browser}; corpus: ${c.pages} pages (${c.installed} installed, ` +
+    `${c.pages - c.installed} made from them in windows-1252; ${c.tables} with tables, ` +
     `${c.scripts} with scripts in the body, ${c.forms} with forms, ${c.nonAscii} with text ` +
     `beyond ASCII, ${c.utf8} UTF-8, ${c.windows1252} windows-1252 of which ` +
     `${c.windows1252NonAscii} with bytes above 127)`);
   lines.push('');
   lines.push('| level | pages | render the same | differ for a known cause | differ otherwise | ' +
-    'load, original (median) | load, secured (median) |');
-  lines.push('|---|---|---|---|---|---|---|');
+    'lay out the same | load, original (median) | load, secured (median) | ' +
+    'secured / original (median per page) |');
+  lines.push('|---|---|---|---|---|---|---|---|---|');
   for (const level of [1, 2, 3, 4]) {
     const rows = results.comparisons.filter((r) => r.level === level && !r.case);
     const same = rows.filter((r) => r.same).length;
     const known = rows.filter((r) => !r.same && r.cause).length;
     const other = rows.length - same - known;
+    const laidOut = rows.filter((r) => r.layout && r.layout.moved === 0).length;
     const original = median(rows.map((r) => r.loadOriginal));
     const secured = median(rows.map((r) => r.loadSecured));
-    lines.push(`| ${level} | ${rows.length} | ${same} | ${known} | ${other} | ` +
-      `${original.toFixed(0)} ms | ${secured.toFixed(0)} ms |`);
+    const ratio = median(rows.filter((r) => r.loadOriginal > 0)
+      .map((r) => r.loadSecured / r.loadOriginal));
+    lines.push(`| ${level} | ${rows.length} | ${same} | ${known} | ${other} | ${laidOut} | ` +
+      `${original.toFixed(0)} ms | ${secured.toFixed(0)} ms | ${ratio.toFixed(2)} |`);
+  }
+  const layoutCauses = new Map();
+  for (const r of results.comparisons.filter((x) => !x.case && x.layout && x.layout.moved)) {
+    const key = r.layoutCause || 'not recognised';
+    if (!layoutCauses.has(key)) layoutCauses.set(key, new Set());
+    layoutCauses.get(key).add(r.page);
+  }
+  if (layoutCauses.size) {
+    lines.push('');
+    lines.push('| what lays out differently and why | pages |');
+    lines.push('|---|---|');
+    for (const [cause, set] of layoutCauses) {
+      const list = [...set];
+      lines.push(`| ${cause} | ${list.length}: ${list.slice(0, 4).join(', ')}` +
+        `${list.length > 4 ? ', ...' : ''} |`);
+    }
   }
   const causes = new Map();
   for (const r of results.comparisons.filter((x) => !x.same && !x.case)) {
@@ -346,15 +400,18 @@ function report(results, counts) {
   const caseNames = [...new Set(results.comparisons.filter((r) => r.case).map((r) => r.page))];
   if (caseNames.length) {
     lines.push('');
-    lines.push('| page made for the test | levels 1 to 4 | why |');
-    lines.push('|---|---|---|');
+    lines.push('| page made for the test | levels 1 to 4 | layout | why |');
+    lines.push('|---|---|---|---|');
     for (const name of caseNames) {
       const rows = results.comparisons.filter((r) => r.page === name);
       const shown = rows.map((r) => (r.same ? 'same' : 'differs'));
       const all = new Set(shown).size === 1 ? `${shown[0]} at every level` : shown.join(', ');
       const mark = rows.every((r) => (r.same ? 'same' : 'differs') === r.case.expect) ? ''
         : ` (expected: ${rows[0].case.expect})`;
-      lines.push(`| ${path.basename(name, '.html')} | ${all}${mark} | ${rows[0].case.why} |`);
+      const laidOut = rows.every((r) => r.layout && r.layout.moved === 0) ? 'same'
+        : `${rows.filter((r) => r.layout && r.layout.moved === 0).length} of 4 the same`;
+      lines.push(`| ${path.basename(name, '.html')} | ${all}${mark} | ${laidOut} | ` +
+        `${rows[0].case.why} |`);
     }
   }
   lines.push('');
@@ -376,7 +433,7 @@ function report(results, counts) {
 }
 
 main().then(({ options, results }) => {
-  const counts = tally(results);
+  const counts = tally(results, options);
   const summary = report(results, counts);
   if (options.report) {
     fs.mkdirSync(options.report, { recursive: true });

@@ -1,6 +1,7 @@
 // Pages made for the test, each showing one thing a page may do that
 // securing could disturb, with what the browser is expected to show: the
-// same rendering as the original, or a difference, and why. A case whose
+// same rendering as the original, or a difference, and why (and for some,
+// whether every element keeps its place on the page). A case whose
 // outcome is not the expected one fails the test, so a change in what
 // securing does to such pages is noticed and the README's table kept true.
 'use strict';
@@ -82,6 +83,26 @@ const cases = [
     expect: 'differs',
     why: 'style rules that select children of the body ("body > .x") no longer apply: ' +
       'the content\'s elements are children of the content marker',
+  },
+  {
+    name: 'flex-body',
+    html: page('<nav>Contents</nav><main><h1>Title</h1><p>Text</p></main>',
+      '<style>body { display: flex } nav { width: 200px } main { flex: 1 }</style>'),
+    expect: 'same',
+    layout: 'differs',
+    why: 'a body laid out as flex or grid places its children side by side; on the ' +
+      'secured page they are children of the content marker, which the body lays out ' +
+      'as one item, so the page falls into one column',
+  },
+  {
+    name: 'flex-body-with-markers-as-contents',
+    html: page('<nav>Contents</nav><main><h1>Title</h1><p>Text</p></main>',
+      '<style>body { display: flex } nav { width: 200px } main { flex: 1 }\n' +
+      'kestrix-content, kestrix-script { display: contents }</style>'),
+    expect: 'same',
+    layout: 'same',
+    why: 'with "kestrix-content, kestrix-script { display: contents }" in its style the ' +
+      'page keeps its layout: the markers then generate no box of their own',
   },
   {
     name: 'body-end-tag-inside-a-script',

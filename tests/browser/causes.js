@@ -47,4 +47,20 @@ function explain(page, original, secured, diff) {
   return '';
 }
 
-module.exports = { explain, parseLine, differOnlyInLengths };
+// Why elements stand elsewhere on a secured page whose text and tree are
+// the same, or '' when the test cannot tell.
+function explainLayout(original, layout) {
+  if (/^(inline-)?(flex|grid)$/.test(original.bodyDisplay))
+    return `the page's style makes the body a ${original.bodyDisplay} container, which lays ` +
+      'out its own children side by side; on the secured page its only child is the ' +
+      'content marker';
+  if (layout.first && /ace_/.test(layout.first.element))
+    return 'a code editor sized from measurements taken while the page loads';
+  if (layout.moved <= 2 && layout.first &&
+      layout.first.original.every((v, k) => Math.abs(v - layout.first.secured[k]) <= 8))
+    return 'an element caught in the middle of a style transition (the fold arrow of the ' +
+      'table of contents turning): its box changes from one frame to the next';
+  return '';
+}
+
+module.exports = { explain, explainLayout, parseLine, differOnlyInLengths };

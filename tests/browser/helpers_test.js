@@ -90,3 +90,18 @@ test('only differences in measured lengths are put down to the page measuring it
       JSON.stringify(secured));
   assert.match(causes.explain({}, base, base, { unstable: true }), /from one load to the next/);
 });
+
+test('layout differences are put down to a flex body, an editor or a transition only', () => {
+  const moved = (n, element, original, secured) => ({ moved: n, elements: 100,
+    first: { element, original, secured } });
+  const table = [
+    ['flex', moved(40, '1 main', [0, 0, 900, 50], [0, 900, 900, 50]), /flex container/],
+    ['block', moved(1, '14 div', [262, 440, 24, 29], [260, 442, 29, 24]), /transition/],
+    ['block', moved(2, '7 div class="ace_scroller"', [50, 0, 9, 9], [49, 0, 9, 9]),
+      /code editor/],
+    ['block', moved(1, '3 p', [0, 0, 500, 20], [0, 40, 500, 20]), /^$/],
+    ['block', moved(3, '3 div', [0, 0, 24, 29], [0, 2, 24, 29]), /^$/],
+  ];
+  for (const [bodyDisplay, layout, wanted] of table)
+    assert.match(causes.explainLayout({ bodyDisplay }, layout), wanted, JSON.stringify(layout));
+});

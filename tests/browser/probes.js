@@ -6,9 +6,13 @@
 // one line per element ("depth tag attributes"), with the elements that
 // securing adds set aside: the script marker with the access script in it
 // (dropped whole), the content marker (its children take its place) and the
-// loader scripts (dropped). Also the time until the load event ended.
+// loader scripts (dropped). Beside each line the element's box on the page
+// (left, top, width, height in whole pixels), and the body's display (a
+// flex or grid body lays out its children itself). Also the time until the
+// load event ended.
 function renderedBody() {
   const lines = [];
+  const boxes = [];
   const loader = /^\s*p8Rfhjqh="/;
   function visit(element, depth) {
     for (const child of element.children) {
@@ -22,6 +26,9 @@ function renderedBody() {
       const attributes = Array.from(child.attributes, (a) => `${a.name}=${JSON.stringify(a.value)}`)
         .sort().join(' ');
       lines.push(`${depth} ${tag}${attributes ? ' ' + attributes : ''}`);
+      const box = child.getBoundingClientRect();
+      boxes.push([box.left + window.scrollX, box.top + window.scrollY, box.width, box.height]
+        .map(Math.round));
       visit(child, depth + 1);
     }
   }
@@ -31,6 +38,8 @@ function renderedBody() {
   return {
     text: body ? body.innerText : '',
     structure: lines,
+    boxes,
+    bodyDisplay: body ? getComputedStyle(body).display : '',
     charset: document.characterSet,
     loadMs: navigation ? navigation.loadEventEnd : -1,
     markers: document.getElementsByTagName('kestrix-content').length,
@@ -53,7 +62,8 @@ function watchRefusals() {
 }
 
 // The box of the first line of visible plain text (not in a link or a
-// control) that the mouse can reach at its middle, or null.
+// control) that the mouse can reach at its middle, or null. The text is
+// scrolled into the middle of the window first.
 function textTarget() {
   const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
   for (let node = walker.nextNode(); node; node = walker.nextNode()) {
@@ -66,6 +76,8 @@ function textTarget() {
     const range = document.createRange();
     range.setStart(node, start);
     range.setEnd(node, start + 20);
+    if (!range.getClientRects()[0]) continue;
+    parent.scrollIntoView({ block: 'center', inline: 'nearest' });
     const box = range.getClientRects()[0];
     if (!box || box.width < 40 || box.top < 0 || box.left < 0 ||
         box.bottom > window.innerHeight || box.right > window.innerWidth)
