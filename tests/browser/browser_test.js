@@ -66,14 +66,26 @@ function run(program, args, env) {
   });
 }
 
+// The Rust HTML documentation: where rustc says its toolchain is, else a
+// toolchain that rustup installed, else Debian's rust-doc package.
 function rustDocs() {
   if (process.env.KESTRIX_RUST_DOCS) return process.env.KESTRIX_RUST_DOCS;
+  const candidates = [];
   try {
     const root = execFileSync('rustc', ['--print', 'sysroot'], { encoding: 'utf8' }).trim();
-    return path.join(root, 'share/doc/rust/html');
+    candidates.push(path.join(root, 'share/doc/rust/html'));
   } catch {
-    return '';
+    // no rustc on the PATH
   }
+  const toolchains = path.join(os.homedir(), '.rustup', 'toolchains');
+  try {
+    for (const name of fs.readdirSync(toolchains).sort())
+      candidates.push(path.join(toolchains, name, 'share/doc/rust/html'));
+  } catch {
+    // no rustup
+  }
+  candidates.push('/usr/share/doc/rust-doc/html');
+  return candidates.find((dir) => fs.existsSync(path.join(dir, 'std'))) || '';
 }
 
 const browserArguments = ['--no-sandbox', '--disable-gpu', '--no-first-run',
