@@ -88,8 +88,16 @@ function rustDocs() {
   return candidates.find((dir) => fs.existsSync(path.join(dir, 'std'))) || '';
 }
 
+// The browser reaches nothing but the test's own server: pages that load
+// style sheets, fonts or images from elsewhere get an error at once (the
+// same for the original and the secured page), no name is looked up and
+// no request leaves the machine: every host name fails to resolve, and
+// anything not on the loopback address (which the browser never sends
+// through a proxy) would go to a closed local port.
 const browserArguments = ['--no-sandbox', '--disable-gpu', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1',
+  '--proxy-server=127.0.0.1:9'];
 
 function urlFor(origin, variant, page) {
   return `${origin}/${variant}/${page.mount}/${page.path.split('/').map(encodeURIComponent).join('/')}`;
@@ -107,11 +115,11 @@ function settle() {
     };
     const observer = new MutationObserver(() => {
       clearTimeout(timer);
-      timer = setTimeout(done, 100);
+      timer = setTimeout(done, 60);
     });
     observer.observe(document, { subtree: true, childList: true, attributes: true,
       characterData: true });
-    timer = setTimeout(done, 100);
+    timer = setTimeout(done, 60);
     setTimeout(done, 2000);
   }));
 }
@@ -161,18 +169,25 @@ function difference(a, b) {
 }
 
 // How many elements stand elsewhere on the secured page (by more than 3
-// pixels in position or size), when both trees match; the first of them.
+// pixels in position or size), when both trees match; the first of them,
+// the largest shift and the largest of the moved elements.
 function layoutDifference(a, b) {
   if (a.structure.length !== b.structure.length) return null;
   let moved = 0;
   let first = null;
+  let largestShift = 0;
+  let largestElement = 0;
   for (let i = 0; i < a.boxes.length; ++i) {
-    if (a.boxes[i].some((v, k) => Math.abs(v - b.boxes[i][k]) > 3)) {
+    const shift = Math.max(...a.boxes[i].map((v, k) => Math.abs(v - b.boxes[i][k])));
+    if (shift > 3) {
       if (!first) first = { element: a.structure[i], original: a.boxes[i], secured: b.boxes[i] };
       ++moved;
+      largestShift = Math.max(largestShift, shift);
+      largestElement = Math.max(largestElement, a.boxes[i][2], a.boxes[i][3], b.boxes[i][2],
+        b.boxes[i][3]);
     }
   }
-  return { moved, elements: a.boxes.length, first };
+  return { moved, elements: a.boxes.length, first, largestShift, largestElement };
 }
 
 function median(values) {

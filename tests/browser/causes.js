@@ -24,10 +24,39 @@ function differOnlyInLengths(a, b) {
   return a !== b && shape(a) === shape(b);
 }
 
+// The characters of windows-1252 from 0x80 to 0x9F (the bytes it leaves
+// unassigned read as the control character of the same value).
+const windows1252High = '\u20ac\u0081\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160' +
+  '\u2039\u0152\u008d\u017d\u008f\u0090\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc' +
+  '\u2122\u0161\u203a\u0153\u009d\u017e\u0178';
+
+// The text that UTF-8 bytes shown as windows-1252 stood for, or null when
+// the text is not such a reading.
+function readAsUtf8(text) {
+  const bytes = [];
+  for (const ch of text) {
+    const code = ch.codePointAt(0);
+    const high = windows1252High.indexOf(ch);
+    if (code < 0x80 || (code >= 0xa0 && code <= 0xff)) bytes.push(code);
+    else if (high >= 0) bytes.push(0x80 + high);
+    else return null;
+  }
+  try {
+    return new TextDecoder('utf-8', { fatal: true }).decode(Uint8Array.from(bytes));
+  } catch {
+    return null;
+  }
+}
+
 // The cause of a difference, or '' when the test does not recognise it.
 function explain(page, original, secured, diff) {
   if (diff.unstable)
     return 'the original itself renders differently from one load to the next';
+  if (diff.kind === 'text' && original.text !== secured.text &&
+      readAsUtf8(original.text) === secured.text)
+    return 'the page is UTF-8 but declares no charset: the browser shows the original in ' +
+      'windows-1252 (mojibake such as "lÃªers"), while securing reads the bytes as UTF-8 ' +
+      'and the secured page shows "lêers"';
   if (original.text === secured.text && original.structure.length === secured.structure.length) {
     let lengthsOnly = true;
     for (let i = 0; i < original.structure.length && lengthsOnly; ++i) {
@@ -56,11 +85,10 @@ function explainLayout(original, layout) {
       'content marker';
   if (layout.first && /ace_/.test(layout.first.element))
     return 'a code editor sized from measurements taken while the page loads';
-  if (layout.moved <= 2 && layout.first &&
-      layout.first.original.every((v, k) => Math.abs(v - layout.first.secured[k]) <= 8))
-    return 'an element caught in the middle of a style transition (the fold arrow of the ' +
-      'table of contents turning): its box changes from one frame to the next';
+  if (layout.largestShift <= 8 && layout.largestElement <= 40)
+    return 'small elements caught in the middle of a style transition (the fold arrows of ' +
+      'the table of contents turning): their boxes change from one frame to the next';
   return '';
 }
 
-module.exports = { explain, explainLayout, parseLine, differOnlyInLengths };
+module.exports = { explain, explainLayout, parseLine, differOnlyInLengths, readAsUtf8 };

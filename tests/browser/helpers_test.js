@@ -92,16 +92,32 @@ test('only differences in measured lengths are put down to the page measuring it
 });
 
 test('layout differences are put down to a flex body, an editor or a transition only', () => {
-  const moved = (n, element, original, secured) => ({ moved: n, elements: 100,
-    first: { element, original, secured } });
+  const moved = (n, element, shift, size) => ({ moved: n, elements: 100,
+    first: { element }, largestShift: shift, largestElement: size });
   const table = [
-    ['flex', moved(40, '1 main', [0, 0, 900, 50], [0, 900, 900, 50]), /flex container/],
-    ['block', moved(1, '14 div', [262, 440, 24, 29], [260, 442, 29, 24]), /transition/],
-    ['block', moved(2, '7 div class="ace_scroller"', [50, 0, 9, 9], [49, 0, 9, 9]),
-      /code editor/],
-    ['block', moved(1, '3 p', [0, 0, 500, 20], [0, 40, 500, 20]), /^$/],
-    ['block', moved(3, '3 div', [0, 0, 24, 29], [0, 2, 24, 29]), /^$/],
+    ['flex', moved(40, '1 main', 900, 900), /flex container/],
+    ['block', moved(4, '14 div', 5, 29), /transition/],
+    ['block', moved(2, '7 div class="ace_scroller"', 1, 600), /code editor/],
+    ['block', moved(1, '3 p', 40, 500), /^$/],
+    ['block', moved(1, '3 div', 9, 29), /^$/],
+    ['block', moved(1, '3 div', 2, 41), /^$/],
   ];
   for (const [bodyDisplay, layout, wanted] of table)
     assert.match(causes.explainLayout({ bodyDisplay }, layout), wanted, JSON.stringify(layout));
+});
+
+test('UTF-8 shown as windows-1252 is recognised, and only that', () => {
+  const table = [
+    ['verskille tussen lÃªers', 'verskille tussen lêers'],
+    ['Ã¢â‚¬â€œ', 'â€“'],
+    ['GrÃ¼ÃŸe â€“ æ\u009d±äº¬', 'Grüße – 東京'],
+    ['plain', 'plain'],
+    ['lêers', null], // not a UTF-8 reading
+    ['東京', null], // not windows-1252 at all
+  ];
+  for (const [shown, meant] of table) assert.strictEqual(causes.readAsUtf8(shown), meant, shown);
+  const render = (text) => ({ text, structure: [] });
+  assert.match(causes.explain({}, render('lÃªers'), render('lêers'), { kind: 'text' }),
+    /declares no charset/);
+  assert.strictEqual(causes.explain({}, render('lÃªers'), render('lÃªers!'), { kind: 'text' }), '');
 });
