@@ -30,30 +30,46 @@ const windows1252High = '\u20ac\u0081\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\
   '\u2039\u0152\u008d\u017d\u008f\u0090\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc' +
   '\u2122\u0161\u203a\u0153\u009d\u017e\u0178';
 
-// The text that UTF-8 bytes shown as windows-1252 stood for, or null when
-// the text is not such a reading.
+// The text with every sequence of characters that is UTF-8 read as
+// windows-1252 turned back into the character it encodes; other
+// characters (a no-break space, say) stay as they are.
 function readAsUtf8(text) {
-  const bytes = [];
-  for (const ch of text) {
+  const chars = [...text];
+  const byteOf = (ch) => {
     const code = ch.codePointAt(0);
+    if (code < 0x80 || (code >= 0xa0 && code <= 0xff)) return code;
     const high = windows1252High.indexOf(ch);
-    if (code < 0x80 || (code >= 0xa0 && code <= 0xff)) bytes.push(code);
-    else if (high >= 0) bytes.push(0x80 + high);
-    else return null;
+    return high >= 0 ? 0x80 + high : -1;
+  };
+  const decoder = new TextDecoder('utf-8', { fatal: true });
+  let out = '';
+  for (let i = 0; i < chars.length;) {
+    const lead = byteOf(chars[i]);
+    const length = lead >= 0xf0 && lead <= 0xf4 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 1;
+    if (length > 1 && i + length <= chars.length) {
+      const bytes = chars.slice(i, i + length).map(byteOf);
+      if (bytes.slice(1).every((b) => b >= 0x80 && b <= 0xbf)) {
+        try {
+          out += decoder.decode(Uint8Array.from(bytes));
+          i += length;
+          continue;
+        } catch {
+          // not a whole sequence: the character stays
+        }
+      }
+    }
+    out += chars[i];
+    i += 1;
   }
-  try {
-    return new TextDecoder('utf-8', { fatal: true }).decode(Uint8Array.from(bytes));
-  } catch {
-    return null;
-  }
+  return out;
 }
 
 // The cause of a difference, or '' when the test does not recognise it.
 function explain(page, original, secured, diff) {
   if (diff.unstable)
     return 'the original itself renders differently from one load to the next';
-  if (diff.kind === 'text' && original.text !== secured.text &&
-      readAsUtf8(original.text) === secured.text)
+  if (diff.kind === 'text' && readAsUtf8(original.text) === secured.text &&
+      original.structure.join('\n') === secured.structure.join('\n'))
     return 'the page is UTF-8 but declares no charset: the browser shows the original in ' +
       'windows-1252 (mojibake such as "lÃªers"), while securing reads the bytes as UTF-8 ' +
       'and the secured page shows "lêers"';

@@ -111,13 +111,15 @@ test('UTF-8 shown as windows-1252 is recognised, and only that', () => {
     ['verskille tussen lÃªers', 'verskille tussen lêers'],
     ['Ã¢â‚¬â€œ', 'â€“'],
     ['GrÃ¼ÃŸe â€“ æ\u009d±äº¬', 'Grüße – 東京'],
+    ['no-break\u00a0space, lÃªers', 'no-break\u00a0space, lêers'],
     ['plain', 'plain'],
-    ['lêers', null], // not a UTF-8 reading
-    ['東京', null], // not windows-1252 at all
+    ['lêers', 'lêers'], // already the characters
+    ['Ã', 'Ã'], // a lead byte alone
   ];
   for (const [shown, meant] of table) assert.strictEqual(causes.readAsUtf8(shown), meant, shown);
   const render = (text) => ({ text, structure: [] });
   assert.match(causes.explain({}, render('lÃªers'), render('lêers'), { kind: 'text' }),
     /declares no charset/);
   assert.strictEqual(causes.explain({}, render('lÃªers'), render('lÃªers!'), { kind: 'text' }), '');
+  assert.strictEqual(causes.explain({}, render('lêers'), render('lÃªers'), { kind: 'text' }), '');
 });
