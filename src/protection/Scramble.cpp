@@ -657,6 +657,43 @@ char* WriteLayers(const Source& source, int level, char* out)
     return writer.out + source.suffix.size();
 }
 
+// Hands what it is given to the end of a string.
+class AppendSink final : public TextSink
+{
+public:
+    explicit AppendSink(std::string& out) : out_(out) {}
+    void Put(const char* data, size_t size) override { out_.append(data, size); }
+
+private:
+    std::string& out_;
+};
+
+// What WriteLayers writes, appended to `out`: the scrambled string goes
+// through a small buffer that stays in the processor's cache, so a result
+// whose capacity the caller reserved is written once, front to back.
+void AppendLayers(const Source& source, int level, std::string& out)
+{
+    if (level <= 0) {
+        out += source.bytes;
+        return;
+    }
+    out += layerStart;
+    AppendSink sink(out);
+    if (level == 1) {
+        std::unique_ptr<char[]> buffer(new char[6 * pieceSize + writeSlack]);
+        size_t pos = 0, phase = 0;
+        while (pos < source.Length()) {
+            Writer writer{buffer.get()};
+            pos = source.Scramble(pos, pieceSize, phase, writer);
+            sink.Put(buffer.get(), size_t(writer.out - buffer.get()));
+        }
+    } else {
+        ScrambleStage last(source.key, sink);
+        source.Emit(level - 1, last);
+    }
+    out += source.suffix;
+}
+
 std::string Layers(const Source& source, int level)
 {
     std::string out(LayersSize(source, level), '\0');
@@ -698,6 +735,11 @@ PageContentLayers::~PageContentLayers() = default;
 char* PageContentLayers::Write(char* out) const
 {
     return WriteLayers(*source_, level_, out);
+}
+
+void PageContentLayers::AppendTo(std::string& out) const
+{
+    AppendLayers(*source_, level_, out);
 }
 
 std::string ScrambleText(std::string_view text, std::string_view key)
