@@ -1,97 +1,18 @@
 // kestrix: the desktop program. Reads its command line, creates its windows
 // once, translates them, then either opens the main window or runs the
 // batch that secures one page and ends.
-#include "platform/Errors.h"
-#include "platform/FileAttributes.h"
-#include "processing/Backup.h"
-#include "processing/Batch.h"
-#include "processing/CommandLine.h"
-#include "processing/FileCommands.h"
-#include "processing/FolderScan.h"
-#include "processing/ui/FileDialogs.h"
-#include "processing/ui/UnitFileList.h"
-#include "processing/ui/UnitFileProgress.h"
-#include "protection/ui/UnitEncryptionOptions.h"
+#include "Program.h"
+
 #include "shell/SettingsStore.h"
-#include "shell/ui/Images.h"
-#include "shell/ui/UnitKestrix.h"
-#include "shell/ui/UnitKestrixOptions.h"
 #include "support/Translation.h"
-#include "support/ui/ModalDialog.h"
-#include "support/ui/TranslateComponent.h"
-#include "support/ui/UnitDownload.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QMessageBox>
-
-#include <cstdio>
-
-using namespace kestrix;
-
-namespace {
-
-// Exit status of a command line that cannot be run.
-constexpr int usageStatus = 2;
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QString::fromLatin1(settingsOrganisation));
-    QCoreApplication::setApplicationName(QString::fromLatin1(settingsApplication));
-    QApplication::setWindowIcon(ApplicationIcon());
-    SetApplicationTitle(QString::fromLatin1(applicationTitle));
-    LoadApplicationLanguageFile();
-
-    // The command line, before any window exists. Each argument is one
-    // token as the shell passed it; bare names mean the working folder.
-    CommandLine line;
-    try {
-        line = ParseCommandLine(QCoreApplication::arguments());
-    } catch (const Failure& failure) {
-        const QString message = QString::fromStdString(failure.what());
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-        QMessageBox box(QMessageBox::Critical, ApplicationTitle(), message, QMessageBox::Ok);
-        ExecModal(box);
-        return usageStatus;
-    }
-    ResolveCommandLineNames(line, QDir::currentPath());
-
-    // The windows, once, in their order; every one lives until the end.
-    TFormKestrixOptions& options = FormKestrixOptions();
-    TFormFileProgress progress;
-    SettingsStore commandStore = SettingsStore::OpenProductKey();
-    WindowFileDialogs dialogs(commandStore);
-    FileCommands commands(progress, dialogs);
-    TFormFileList fileList;
-    WindowGathering gathering(fileList);
-
-    MainWindowServices services;
-    services.secureFiles = [&](const QStringList& list, ProtectionParts parts) {
-        commands.SecureFiles(list, parts);
-    };
-    services.restoreFiles = [&](const QStringList& list) { commands.RestoreFiles(list); };
-    services.secureWebPage = [&](const QString& address) { commands.SecureWebPage(address); };
-    services.gather = [&](const QStringList& selection, const QString& filter) {
-        QStringList workList;
-        GatherSelection(workList, selection, true, filter, gathering);
-        return workList;
-    };
-    services.backupExists = [](const QString& path) { return BackupExists(path); };
-    services.readOnly = [](const QString& path) { return IsReadOnlyFile(path); };
-    TFormKestrix form(SettingsStore::OpenProductKey(), options, services);
-    FormEncryptionOptions();
-    FormDownload();
-    TranslateApplication();
-
-    if (line.mode & cmOpenWindow) {
-        form.StartPath = line.InputName;
-        form.show();
-        return app.exec();
-    }
-    // The batch: the options dialog is the only window the user sees.
-    SetStandaloneMode(true);
-    return int(RunBatch(line, dialogs));
+    QCoreApplication::setOrganizationName(QString::fromLatin1(kestrix::settingsOrganisation));
+    QCoreApplication::setApplicationName(QString::fromLatin1(kestrix::settingsApplication));
+    kestrix::LoadApplicationLanguageFile();
+    return kestrix::RunProgram(QCoreApplication::arguments());
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 
@@ -139,12 +140,30 @@ bool IsTagText(std::string_view text, std::string_view prefix, std::string_view 
 
 } // namespace
 
+namespace {
+
+enum class NodeKind : uint8_t { other, htmlElement, foreignElement, text, comment };
+
+// What the scans of the document need of a node, kept beside the list of
+// nodes so that they read memory in order instead of visiting the tree.
+struct NodeInfo
+{
+    uint32_t depth;  // 0 for the children of the document
+    uint32_t parent; // the parent's index in the list; noParent for the document
+    uint16_t tag;    // the GumboTag of an element
+    NodeKind kind;
+};
+constexpr uint32_t noParent = UINT32_MAX;
+
+} // namespace
+
 struct HtmlDocument::Parse
 {
     Arena arena;
     GumboOutput* output = nullptr;
-    // Every node in document order.
+    // Every node in document order, and what the scans need of each.
     std::vector<const GumboNode*> nodes;
+    std::vector<NodeInfo> info;
 };
 
 HtmlDocument::HtmlDocument(std::string_view page) : page_(page), parse_(std::make_unique<Parse>())
@@ -174,24 +193,40 @@ HtmlDocument::HtmlDocument(std::string_view page) : page_(page), parse_(std::mak
     }
     // The nodes in document order, walked with an explicit stack: the tree
     // may be as deep as the page's nesting.
-    std::vector<std::pair<const GumboNode*, unsigned>> stack;
-    stack.emplace_back(parse_->output->document, 0);
+    struct Level
+    {
+        const GumboNode* node;
+        unsigned next;
+        uint32_t index;
+    };
+    std::vector<Level> stack{{parse_->output->document, 0, noParent}};
     while (!stack.empty()) {
-        auto& [node, next] = stack.back();
+        Level& level = stack.back();
         const GumboVector* children = nullptr;
-        if (node->type == GUMBO_NODE_DOCUMENT)
-            children = &node->v.document.children;
-        else if (IsElementNode(node))
-            children = &node->v.element.children;
-        if (next == 0 && node->type != GUMBO_NODE_DOCUMENT)
-            parse_->nodes.push_back(node);
-        if (!children || next >= children->length) {
+        if (level.node->type == GUMBO_NODE_DOCUMENT)
+            children = &level.node->v.document.children;
+        else if (IsElementNode(level.node))
+            children = &level.node->v.element.children;
+        if (!children || level.next >= children->length) {
             stack.pop_back();
             continue;
         }
-        const auto* child = static_cast<const GumboNode*>(children->data[next]);
-        ++next;
-        stack.emplace_back(child, 0);
+        const auto* child = static_cast<const GumboNode*>(children->data[level.next++]);
+        NodeInfo info{uint32_t(stack.size() - 1), level.index, GUMBO_TAG_UNKNOWN, NodeKind::other};
+        if (IsElementNode(child)) {
+            info.tag = static_cast<uint16_t>(child->v.element.tag);
+            info.kind = child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML
+                            ? NodeKind::htmlElement
+                            : NodeKind::foreignElement;
+        } else if (IsTextNode(child)) {
+            info.kind = NodeKind::text;
+        } else if (child->type == GUMBO_NODE_COMMENT) {
+            info.kind = NodeKind::comment;
+        }
+        const uint32_t index = uint32_t(parse_->nodes.size());
+        parse_->nodes.push_back(child);
+        parse_->info.push_back(info);
+        stack.push_back({child, 0, index});
     }
 }
 
@@ -202,74 +237,129 @@ bool HtmlDocument::IsParsed() const
     return parse_->output != nullptr;
 }
 
+namespace {
+
+// The parser's number for a lower-case tag name, GUMBO_TAG_UNKNOWN for a name
+// it does not know (whose elements carry their name only in their source).
+GumboTag TagNumber(std::string_view name)
+{
+    return name.empty() ? GUMBO_TAG_UNKNOWN
+                        : gumbo_tagn_enum(name.data(), static_cast<unsigned>(name.size()));
+}
+
+} // namespace
+
+bool HtmlDocument::HasTagName(HtmlNode handle, std::string_view name) const
+{
+    const GumboNode* node = AsNode(handle.node_);
+    if (!IsElementNode(node))
+        return name.empty();
+    // A known tag has one name; an unknown one needs its source text read.
+    const GumboTag tag = TagNumber(name);
+    if (node->v.element.tag != GUMBO_TAG_UNKNOWN || tag != GUMBO_TAG_UNKNOWN)
+        return node->v.element.tag == tag && tag != GUMBO_TAG_UNKNOWN;
+    return TagName(handle) == name;
+}
+
+namespace {
+
+// Tells whether the HTML element at an index of the list has one of some
+// names (lower case), by tag number where the parser knows the name.
+class TagNameSet
+{
+public:
+    explicit TagNameSet(const std::vector<std::string_view>& names) : names_(names)
+    {
+        for (std::string_view name : names)
+            tags_.push_back(TagNumber(name));
+    }
+
+    template <typename NameOf> bool Contains(uint16_t tag, const NameOf& nameOf) const
+    {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (tags_[i] != GUMBO_TAG_UNKNOWN ? tag == tags_[i]
+                                              : tag == GUMBO_TAG_UNKNOWN && nameOf() == names_[i])
+                return true;
+        }
+        return false;
+    }
+
+private:
+    const std::vector<std::string_view>& names_;
+    std::vector<GumboTag> tags_;
+};
+
+} // namespace
+
 std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) const
 {
     std::vector<HtmlNode> out;
-    for (const GumboNode* node : parse_->nodes)
-        if (IsElementNode(node) && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
-            TagName(HtmlNode(node)) == name)
-            out.push_back(HtmlNode(node));
+    const std::vector<std::string_view> names{name};
+    const TagNameSet wanted(names);
+    const auto& info = parse_->info;
+    for (size_t i = 0; i < info.size(); ++i) {
+        const HtmlNode node(parse_->nodes[i]);
+        if (info[i].kind == NodeKind::htmlElement &&
+            wanted.Contains(info[i].tag, [&] { return TagName(node); }))
+            out.push_back(node);
+    }
     return out;
 }
 
 std::vector<HtmlNode> HtmlDocument::Comments() const
 {
     std::vector<HtmlNode> out;
-    for (const GumboNode* node : parse_->nodes)
-        if (node->type == GUMBO_NODE_COMMENT)
-            out.push_back(HtmlNode(node));
+    for (size_t i = 0; i < parse_->info.size(); ++i)
+        if (parse_->info[i].kind == NodeKind::comment)
+            out.push_back(HtmlNode(parse_->nodes[i]));
     return out;
 }
 
 std::vector<HtmlNode> HtmlDocument::Texts() const
 {
     std::vector<HtmlNode> out;
-    for (const GumboNode* node : parse_->nodes)
-        if (IsTextNode(node))
-            out.push_back(HtmlNode(node));
+    for (size_t i = 0; i < parse_->info.size(); ++i)
+        if (parse_->info[i].kind == NodeKind::text)
+            out.push_back(HtmlNode(parse_->nodes[i]));
     return out;
 }
 
 std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
 {
     std::vector<HtmlNode> out;
-    if (!IsParsed())
-        return out;
-    // A walk that counts the excluded elements open around each node.
-    struct Level
-    {
-        const GumboNode* node;
-        unsigned next;
-        bool excluded;
-    };
-    std::vector<Level> stack{{parse_->output->document, 0, false}};
-    unsigned excluded = 0;
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        const GumboVector* children = level.node->type == GUMBO_NODE_DOCUMENT
-                                          ? &level.node->v.document.children
-                                          : &level.node->v.element.children;
-        if (level.next >= children->length) {
-            if (level.excluded)
-                --excluded;
-            stack.pop_back();
+    const TagNameSet excluded(names);
+    const auto& info = parse_->info;
+    // In document order a node lies inside the excluded element opened last
+    // as long as it is deeper than that element.
+    uint32_t insideDepth = noParent;
+    for (size_t i = 0; i < info.size(); ++i) {
+        if (insideDepth != noParent && info[i].depth <= insideDepth)
+            insideDepth = noParent;
+        if (insideDepth != noParent)
             continue;
-        }
-        const auto* child = static_cast<const GumboNode*>(children->data[level.next++]);
-        if (IsTextNode(child)) {
-            if (excluded == 0)
-                out.push_back(HtmlNode(child));
-        } else if (IsElementNode(child)) {
-            bool skip = false;
-            if (child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
-                const std::string name = TagName(HtmlNode(child));
-                for (std::string_view n : names)
-                    skip = skip || n == name;
-            }
-            if (skip)
-                ++excluded;
-            stack.push_back({child, 0, skip});
-        }
+        const HtmlNode node(parse_->nodes[i]);
+        if (info[i].kind == NodeKind::text)
+            out.push_back(node);
+        else if (info[i].kind == NodeKind::htmlElement &&
+                 excluded.Contains(info[i].tag, [&] { return TagName(node); }))
+            insideDepth = info[i].depth;
+    }
+    return out;
+}
+
+std::vector<HtmlNode> HtmlDocument::TextsIn(const std::vector<std::string_view>& names) const
+{
+    std::vector<HtmlNode> out;
+    const TagNameSet parents(names);
+    const auto& info = parse_->info;
+    for (size_t i = 0; i < info.size(); ++i) {
+        if (info[i].kind != NodeKind::text || info[i].parent == noParent)
+            continue;
+        const NodeInfo& parent = info[info[i].parent];
+        const HtmlNode parentNode(parse_->nodes[info[i].parent]);
+        if (parent.kind == NodeKind::htmlElement &&
+            parents.Contains(parent.tag, [&] { return TagName(parentNode); }))
+            out.push_back(HtmlNode(parse_->nodes[i]));
     }
     return out;
 }

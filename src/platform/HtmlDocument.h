@@ -69,9 +69,14 @@ public:
     // The text nodes that have no HTML element of the given names (lower
     // case) among their ancestors, in document order.
     std::vector<HtmlNode> TextsOutside(const std::vector<std::string_view>& names) const;
+    // The text nodes whose parent is an HTML element of one of the given
+    // names (lower case), in document order.
+    std::vector<HtmlNode> TextsIn(const std::vector<std::string_view>& names) const;
 
     // The element's tag name in lower case ("" for other nodes).
     std::string TagName(HtmlNode node) const;
+    // True when TagName(node) == name (lower case), without building the name.
+    bool HasTagName(HtmlNode node, std::string_view name) const;
     bool IsHtmlElement(HtmlNode node) const;
     HtmlNode Parent(HtmlNode node) const;
 

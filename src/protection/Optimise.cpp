@@ -15,11 +15,11 @@ namespace kestrix {
 namespace {
 
 // Replaces every occurrence of `tag` (upper case, exact form) in the page,
-// without regard to case, by one blank.
+// without regard to case, by one blank. The page is rebuilt once, and only
+// when the tag occurs.
 void ReplaceEndTag(std::string& page, std::string_view tag)
 {
-    const std::string upper = UpperCaseAnsi(page);
-    size_t pos = upper.find(tag);
+    size_t pos = FindNoCase(page, tag);
     if (pos == std::string::npos)
         return;
     std::string out;
@@ -29,7 +29,7 @@ void ReplaceEndTag(std::string& page, std::string_view tag)
         out.append(page, last, pos - last);
         out += ' ';
         last = pos + tag.size();
-        pos = upper.find(tag, last);
+        pos = FindNoCase(page, tag, last);
     }
     out.append(page, last, std::string::npos);
     page.swap(out);
@@ -291,13 +291,11 @@ size_t PastLineBreak(std::string_view text, size_t pos)
 // them the browser would end the element at a "</script>" inside it.
 void RemoveScriptCommentMarkers(HtmlDocument& doc, const ProtectedRanges& guard)
 {
-    for (HtmlNode text : doc.Texts()) {
+    for (HtmlNode text : doc.TextsIn({"script", "style"})) {
         const HtmlNode parent = doc.Parent(text);
-        if (!doc.IsHtmlElement(parent))
-            continue;
-        const std::string name = doc.TagName(parent);
-        const bool script = name == "script";
-        if (script ? !IsJavaScript(doc, parent) : (name != "style" || !IsCss(doc, parent)))
+        const bool script = doc.HasTagName(parent, "script");
+        if (script ? !IsJavaScript(doc, parent)
+                   : (!doc.HasTagName(parent, "style") || !IsCss(doc, parent)))
             continue;
         const HtmlSpan span = doc.Source(text);
         if (span.empty())

@@ -8,6 +8,13 @@
 #include <cerrno>
 #include <iconv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace kestrix {
 
 namespace {
@@ -18,45 +25,6 @@ bool IconvKnows(const std::string& name)
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
     iconv_close(cd);
-    return true;
-}
-
-bool IsValidUtf8(std::string_view s)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        unsigned c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int extra;
-        unsigned min;
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            min = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            min = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            min = 0x10000;
-        } else {
-            return false;
-        }
-        if (end - p <= extra)
-            return false;
-        unsigned cp = c & (0x3F >> extra);
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        p += extra + 1;
-    }
     return true;
 }
 
@@ -219,6 +187,93 @@ void AppendIconv(std::u16string& out, std::string_view bytes, const std::string&
 }
 
 } // namespace
+
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+// Past the run of ASCII at `p`, 32 bytes at a time, on processors that can.
+[[gnu::target("avx2")]] const unsigned char* SkipAsciiWide(const unsigned char* p,
+                                                           const unsigned char* end)
+{
+    while (end - p >= 32 &&
+           _mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))) == 0)
+        p += 32;
+    return p;
+}
+
+bool HasWideVectors()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+} // namespace
+#endif
+
+bool IsValidUtf8(std::string_view s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+#if defined(__x86_64__) && defined(__GNUC__)
+    const bool wide = HasWideVectors();
+#endif
+    while (p < end) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        if (wide)
+            p = SkipAsciiWide(p, end);
+#endif
+#if defined(__SSE2__)
+        // Runs of ASCII sixteen bytes at a time.
+        while (end - p >= 16 &&
+               _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0)
+            p += 16;
+        if (p == end)
+            break;
+#endif
+        unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned min;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            min = 0x10000;
+        } else {
+            return false;
+        }
+        if (end - p <= extra)
+            return false;
+        unsigned cp = c & (0x3F >> extra);
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+char16_t Windows1252Unit(unsigned char byte)
+{
+    // Bytes 128 to 159; from 160 on the byte is the code point. The five
+    // unassigned bytes stand for themselves.
+    static constexpr char16_t low[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    return byte >= 0x80 && byte < 0xA0 ? low[byte - 0x80] : char16_t(byte);
+}
 
 std::string NormaliseCharsetLabel(std::string_view label)
 {

@@ -18,6 +18,15 @@ std::string DetectPageCharset(std::string_view page);
 // The charset named by a label as browsers read it, or "" when unknown.
 std::string NormaliseCharsetLabel(std::string_view label);
 
+// True when the bytes are well-formed UTF-8: no overlong forms, surrogates,
+// code points past U+10FFFF or cut sequences.
+bool IsValidUtf8(std::string_view bytes);
+
+// The UTF-16 code unit of a byte in windows-1252 as DecodeToUtf16 gives it:
+// the five bytes the charset leaves unassigned give the control character of
+// the same value.
+char16_t Windows1252Unit(unsigned char byte);
+
 // Decodes bytes with a charset from DetectPageCharset into UTF-16 code units.
 // Bytes the charset cannot decode become U+FFFD (UTF-8) or, for
 // windows-1252's unassigned bytes, the control character of the same value.

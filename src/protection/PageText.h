@@ -15,12 +15,34 @@ std::string UpperCaseAnsi(std::string_view text);
 // there is none. Needs no upper-cased copy of the text.
 size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t from = 0);
 
+// The first place at or after `from` where either of two upper-cased needles
+// (of two bytes or more) stands, compared as FindNoCase compares, found in one
+// pass; `isSecond` tells which of them it is. npos when neither occurs.
+size_t FindEitherNoCase(std::string_view text, std::string_view first, std::string_view second,
+                        size_t from = 0, bool* isSecond = nullptr);
+
 struct TextPieces
 {
     std::string before;
     std::string middle;
     std::string after;
 };
+
+// The pieces of the cuts below as views of the text, which must outlive
+// them: SplitAtElementViews and ExtractElementViews cut as the functions of
+// the same names without "Views"; UnwrapElementViews gives the text before
+// the start tag, between the tags and after the end tag, whose joining is
+// what UnwrapElement returns (the whole text and two empty views when the
+// element is not complete).
+struct TextViews
+{
+    std::string_view before;
+    std::string_view middle;
+    std::string_view after;
+};
+TextViews SplitAtElementViews(std::string_view text, std::string_view name, bool* found = nullptr);
+TextViews ExtractElementViews(std::string_view text, std::string_view name, bool* found = nullptr);
+TextViews UnwrapElementViews(std::string_view text, std::string_view name);
 
 // Splits at element N: through the ">" closing the first start mark "<N";
 // up to the first end mark "</N"; from that end mark to the end. `found` is

@@ -1,6 +1,7 @@
 // Content scrambling: XOR-scrambles text into JavaScript loader layers.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,5 +40,33 @@ std::string ScrambleContent(std::string_view text, int level);
 // PageCharset.h), so the visitor's browser writes back the same characters.
 // `page` is the whole page (used to find the declared charset).
 std::string ScramblePageContent(std::string_view content, std::string_view page, int level);
+
+// What ScramblePageContent returns, measured first and then written straight
+// into the place the caller reserved for it. No layer is built as a string
+// of its own: the layers run as a pipeline over small pieces, once to
+// measure and once to write, so memory stays at the caller's output buffer.
+// `content` and `page` must stay alive and unchanged while this is used.
+class PageContentLayers
+{
+public:
+    PageContentLayers(std::string_view content, std::string_view page, int level);
+    ~PageContentLayers();
+    PageContentLayers(const PageContentLayers&) = delete;
+    PageContentLayers& operator=(const PageContentLayers&) = delete;
+
+    // The number of bytes Write produces.
+    size_t Size() const { return size_; }
+    // Writes Size() bytes at `out` and returns the end of them.
+    char* Write(char* out) const;
+
+    // The innermost text, how its characters are read, and the loader;
+    // shared with the other scrambling functions.
+    struct Source;
+
+private:
+    std::unique_ptr<Source> source_;
+    int level_;
+    size_t size_;
+};
 
 } // namespace kestrix

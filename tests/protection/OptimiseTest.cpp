@@ -74,6 +74,30 @@ TEST(OptimiseTest, CommentsRemovedExceptIncludeDirectivesAndServerCode)
     EXPECT_EQ(Optimised(open, s), open);
 }
 
+TEST(OptimiseTest, CommentsHoldingIncludeAnywhereAreKept)
+{
+    const ProtectionSettings s = With({&ProtectionSettings::RemoveGroupComments});
+    // "#include" counts wherever it stands in the comment, in lower case only.
+    const struct
+    {
+        const char* comment;
+        bool kept;
+    } cases[] = {
+        {"<!--#include file=\"h.inc\"-->", true},
+        {"<!-- #include virtual=\"menu.inc\" -->", true},
+        {"<!--\r\n\t#include virtual=\"/a.inc\"\r\n-->", true},
+        {"<!-- menu: #include -->", true},
+        {"<!--x#includey-->", true},
+        {"<!-- #INCLUDE virtual=\"menu.inc\" -->", false},
+        {"<!-- # include -->", false},
+        {"<!-- include -->", false},
+    };
+    for (const auto& c : cases) {
+        const std::string page = std::string("<body><p>a</p>") + c.comment + "<p>b</p></body>";
+        EXPECT_EQ(Optimised(page, s), c.kept ? page : "<body><p>a</p><p>b</p></body>") << c.comment;
+    }
+}
+
 TEST(OptimiseTest, SimpleTagsReplacedKeepingOnlyTheId)
 {
     const ProtectionSettings s = With({&ProtectionSettings::ReplaceSimpleTags});

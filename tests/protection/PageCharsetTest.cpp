@@ -35,6 +35,22 @@ TEST(DetectPageCharset, MetaElementsBeforeTheBody)
     EXPECT_EQ(DetectPageCharset("<metadata charset=koi8-r><body>\xE9</body>"), "windows-1252");
 }
 
+TEST(DetectPageCharset, MetaAfterTheBodyStartTagInAnyCaseIsIgnored)
+{
+    // The body start tag ends the search whatever its case; a meta after it
+    // does not decide, so the bytes do (\xE9 alone is not UTF-8).
+    for (const char* body : {"<body>", "<BODY>", "<Body class=x>", "<bOdY\n>"}) {
+        EXPECT_EQ(DetectPageCharset(std::string("<html><head></head>") + body +
+                                    "<meta charset=koi8-r>\xE9</body></html>"),
+                  "windows-1252")
+            << body;
+        EXPECT_EQ(DetectPageCharset(std::string("<head><meta charset=koi8-r></head>") + body +
+                                    "\xE9</body>"),
+                  "KOI8-R")
+            << body;
+    }
+}
+
 TEST(DetectPageCharset, BytesDecideWithoutADeclaration)
 {
     EXPECT_EQ(DetectPageCharset("<body>plain</body>"), "UTF-8");
@@ -89,3 +105,32 @@ TEST(NormaliseCharsetLabel, BrowserAliases)
 }
 
 } // namespace
+
+TEST(Windows1252Unit, AgreesWithTheDecoderForEveryByte)
+{
+    for (int b = 0; b < 256; ++b) {
+        const std::string byte(1, char(b));
+        EXPECT_EQ(std::u16string(1, Windows1252Unit(static_cast<unsigned char>(b))),
+                  DecodeToUtf16(byte, "windows-1252"))
+            << b;
+    }
+}
+
+TEST(IsValidUtf8, FindsTheFaultWhereverItStands)
+{
+    // A fault at every position around the sixteen-byte steps of the ASCII
+    // scan, and good sequences at the same places.
+    for (size_t at = 0; at < 40; ++at)
+        for (const char* sequence : {"\xC3\xA9", "\xF0\x9F\x98\x80"}) {
+            std::string text(40, 'a');
+            text.insert(at, sequence);
+            EXPECT_TRUE(IsValidUtf8(text)) << at;
+            for (const char* fault : {"\xFF", "\xC3", "\x80", "\xED\xA0\x80"}) {
+                std::string bad = text;
+                bad.insert(at, fault);
+                EXPECT_FALSE(IsValidUtf8(bad)) << at << " " << fault;
+            }
+        }
+    EXPECT_TRUE(IsValidUtf8(""));
+    EXPECT_FALSE(IsValidUtf8(std::string(33, 'a') + "\xE2\x82"));
+}

@@ -1,11 +1,14 @@
 // Scrambling text into loader layers and back.
 #include "EngineTestSupport.h"
 
+#include "protection/PageCharset.h"
 #include "protection/Scramble.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
+#include <vector>
 
 using namespace kestrix;
 using enginetest::DecodeScrambled;
@@ -153,3 +156,171 @@ TEST(ScramblePageContent, Utf8ContentComesBackAsCharacters)
 }
 
 } // namespace
+
+namespace {
+
+// The scrambling as the description words it, one code unit at a time: the
+// oracle for the vectorised writers.
+std::string ReferenceScramble(const std::u16string& units, std::string_view key)
+{
+    std::string out;
+    char buffer[8];
+    for (size_t p = 0; p < units.size(); ++p) {
+        const unsigned c = units[p] ^ (static_cast<unsigned char>(key[p % key.size()]) & 31u);
+        if (c >= 256)
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
+        else if (c < 32 || c > 127 || c == '"' || c == '<' || c == '>' || c == '\\')
+            std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+        else
+            std::snprintf(buffer, sizeof buffer, "%c", char(c));
+        out += buffer;
+    }
+    return out;
+}
+
+std::u16string BytesAsUnits(std::string_view bytes)
+{
+    std::u16string units;
+    for (unsigned char b : bytes)
+        units += char16_t(b);
+    return units;
+}
+
+std::string ReferenceLayer(const std::u16string& units)
+{
+    return "<SCRIPT>p8Rfhjqh=\"" + ReferenceScramble(units, contentKey) + "\";eval(unescape(\"" +
+           PercentEscape(LoaderSource(contentKey)) + "\"));</SCRIPT>";
+}
+
+// What securing must give: the content decoded as before, one layer around
+// its characters, the others around the bytes of the layer inside.
+std::string ReferencePageContent(std::string_view content, std::string_view page, int level)
+{
+    if (level == 0)
+        return std::string(content);
+    std::string layers = ReferenceLayer(DecodeToUtf16(content, DetectPageCharset(page)));
+    for (int i = 2; i <= level; ++i)
+        layers = ReferenceLayer(BytesAsUnits(layers));
+    return layers;
+}
+
+// Random text of `size` bytes from the given alphabet of pieces.
+std::string RandomText(std::mt19937& random, size_t size, const std::vector<std::string>& pieces)
+{
+    std::string text;
+    while (text.size() < size)
+        text += pieces[random() % pieces.size()];
+    return text;
+}
+
+} // namespace
+
+TEST(ScrambleText, MatchesTheReferenceForEveryDensityOfEscapes)
+{
+    std::mt19937 random(11);
+    // From no escapes at all to nothing but escapes, at every length around
+    // the sixteen-byte steps, with keys shorter and longer than a step.
+    const std::vector<std::vector<std::string>> alphabets = {
+        {"a", "b", "c", "d"},
+        {"abcdefgh", "ijklmnop", "\n"},
+        {"<p>", "x", "\"", "\r\n", " "},
+        {"\\", "<", ">", "\""},
+        {std::string(1, '\0'), "\x7F", "\x80", "\xFF", "~"},
+    };
+    const std::string_view keys[] = {contentKey, settingsKey, "x", "Pl",
+                                     "a key longer than thirty-three bytes, for the steps"};
+    for (const auto& alphabet : alphabets)
+        for (std::string_view key : keys)
+            for (size_t size : {0, 1, 15, 16, 17, 32, 33, 34, 49, 64, 100, 1000}) {
+                const std::string text = RandomText(random, size, alphabet);
+                ASSERT_EQ(ScrambleText(text, key), ReferenceScramble(BytesAsUnits(text), key))
+                    << "size " << size << " key " << key;
+            }
+    // Every byte value at every key phase.
+    std::string all;
+    for (int i = 0; i < 20 * 256; ++i)
+        all += char(i / 20);
+    EXPECT_EQ(ScrambleText(all, contentKey), ReferenceScramble(BytesAsUnits(all), contentKey));
+}
+
+TEST(ScramblePageContent, MatchesTheReferenceForEveryCharsetAndLevel)
+{
+    std::mt19937 random(5);
+    const std::vector<std::string> utf8 = {"a",
+                                           "Hello ",
+                                           "\r\n",
+                                           "<b>",
+                                           "\"q\"",
+                                           "\xC3\xA9",
+                                           "\xC2\x80",
+                                           "\xDF\xBF",
+                                           "\xE2\x82\xAC",
+                                           "\xEF\xBB\xBF",
+                                           "\xEF\xBF\xBE",
+                                           "\xEF\xBF\xBF",
+                                           "\xEF\xB7\x90",
+                                           "\xED\x9F\xBF",
+                                           "\xEE\x80\x80",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xF4\x8F\xBF\xBF",
+                                           "\xF0\x90\x80\x80"};
+    std::vector<std::string> broken = utf8;
+    for (const char* bad : {"\xFF", "\xC0\xAF", "\xED\xA0\x80", "\xC3", "\xE2\x82", "\x80",
+                            "\xF5\x80\x80\x80", "\xF0\x9F\x98"})
+        broken.push_back(bad);
+    std::vector<std::string> bytes = {"plain text ", "\r\n", "<i>"};
+    for (int b = 0x80; b < 0x100; b += 7)
+        bytes.push_back(std::string(1, char(b)));
+    const std::vector<std::string> ascii = {"text ", "<p>", "\r\n", "\t", "&amp;"};
+
+    using namespace std::string_literals;
+    const struct
+    {
+        std::string head;
+        const std::vector<std::string>& alphabet;
+    } pages[] = {
+        {"<html><head><meta charset=\"utf-8\"></head><body>", utf8},
+        {"<html><head><meta charset=\"utf-8\"></head><body>", broken},
+        {"<html><head></head><body>", utf8},
+        {"<html><head></head><body>", bytes},
+        {"<html><head><meta charset=windows-1252></head><body>", bytes},
+        {"<html><head><meta charset=koi8-r></head><body>", bytes},
+        {"<html><head><meta charset=koi8-r></head><body>", ascii},
+        {"<html><head><meta charset=shift_jis></head><body>", bytes},
+        {"\xFF\xFE<\0b\0o\0d\0y\0>\0"s, bytes},
+    };
+    for (const auto& p : pages) {
+        // Small contents, and contents of several pieces of the pipeline with
+        // characters across the cuts.
+        for (size_t size : {0, 1, 40, 100, 40000}) {
+            const std::string content = RandomText(random, size, p.alphabet);
+            const std::string page = p.head + content + "</body></html>";
+            for (int level = 0; level <= 4; ++level) {
+                if (size == 40000 && level > 2)
+                    continue;
+                ASSERT_EQ(ScramblePageContent(content, page, level),
+                          ReferencePageContent(content, page, level))
+                    << p.head << " size " << size << " level " << level;
+            }
+        }
+    }
+}
+
+TEST(ScramblePageContent, LongTextKeepsCharactersWholeAcrossThePipelinesPieces)
+{
+    // Characters of two, three and four bytes one after another, shifted by
+    // up to eight bytes: wherever the pipeline cuts the text into pieces, a
+    // cut falls inside a character in some of these.
+    std::string pattern;
+    for (int i = 0; i < 6000; ++i)
+        pattern += "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const std::string head = "<html><head><meta charset=utf-8></head><body>";
+    for (size_t shift = 0; shift <= 8; ++shift) {
+        const std::string content = std::string(shift, 'a') + pattern;
+        const std::string page = head + content + "</body></html>";
+        for (int level : {1, 2})
+            ASSERT_EQ(ScramblePageContent(content, page, level),
+                      ReferencePageContent(content, page, level))
+                << "shift " << shift << " level " << level;
+    }
+}

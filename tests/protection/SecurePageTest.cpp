@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <random>
+
 using namespace kestrix;
 
 namespace {
@@ -299,3 +303,78 @@ TEST(SecurePage, Utf8PageContentIsScrambledAsCharacters)
 }
 
 } // namespace
+
+TEST(SecurePage, ContentDecodedWithTheCharsetDeclaredBeforeTheBody)
+{
+    ProtectionEngine e = MakeEngine(partEncrypt, 1);
+    const struct
+    {
+        const char* head;
+        const char* body;
+        std::u16string units;
+    } cases[] = {
+        // A meta before the body decides; \xE9 is "И" in KOI8-R.
+        {"<html><head><meta charset=koi8-r></head><body>", "\xE9", u"\u0418"},
+        {"<HTML><HEAD><META CHARSET=KOI8-R></HEAD><BODY>", "\xE9", u"\u0418"},
+        // After the body start tag, in any case, a meta is content only: the
+        // bytes decide (windows-1252 here, UTF-8 when they are UTF-8).
+        {"<html><head></head><body>", "<meta charset=koi8-r>\xE9", u"<meta charset=koi8-r>\u00E9"},
+        {"<html><head></head><BODY>", "<meta charset=koi8-r>\xE9", u"<meta charset=koi8-r>\u00E9"},
+        {"<html><head></head><BODY class=x>", "<META charset=\"koi8-r\">\xC3\xA9",
+         u"<META charset=\"koi8-r\">\u00E9"},
+    };
+    for (const auto& c : cases) {
+        std::string text = std::string(c.head) + c.body + "</body></html>";
+        ASSERT_TRUE(e.SecurePage(text)) << c.head;
+        const size_t open = text.find("\">", text.find("<kestrix-content")) + 2;
+        const std::string layer = text.substr(open, text.find("</kestrix-content>") - open);
+        EXPECT_EQ(enginetest::DecodeScrambled(enginetest::LayerString(layer), contentKey), c.units)
+            << c.head << c.body;
+    }
+}
+
+TEST(FindNoCase, AgreesWithAPlainSearch)
+{
+    // The vectorised search against a byte-by-byte one, for needles whose
+    // first and last letters have lower-case forms (Latin-1 ones too) and for
+    // needles that start with a sign, at every offset around its steps.
+    std::mt19937 random(3);
+    const std::string alphabet = "<>/-bBoOdDyYkK\xE9\xC9\xFF\x9F x";
+    auto plain = [](const std::string& text, const std::string& needle, size_t from) {
+        const std::string upper = UpperCaseAnsi(text);
+        for (size_t pos = from; pos + needle.size() <= text.size(); ++pos)
+            if ((text[pos] == needle[0] || upper[pos] == needle[0]) &&
+                upper.compare(pos + 1, needle.size() - 1, needle, 1) == 0)
+                return pos;
+        return std::string::npos;
+    };
+    for (const std::string needle : {"</BODY", "<BODY", "KESTRIX-", "\xC9Y", "B", "--", "\x9F-"}) {
+        for (int round = 0; round < 300; ++round) {
+            std::string text;
+            const size_t size = random() % 80;
+            for (size_t i = 0; i < size; ++i)
+                text += alphabet[random() % alphabet.size()];
+            // Plant the needle, in mixed case, at a random place now and then.
+            if (round % 2 && size >= needle.size()) {
+                const size_t at = random() % (size - needle.size() + 1);
+                for (size_t i = 0; i < needle.size(); ++i)
+                    text[at + i] = (random() & 1)
+                                       ? needle[i]
+                                       : char(std::tolower(static_cast<unsigned char>(needle[i])));
+            }
+            const size_t from = size ? random() % (size + 1) : 0;
+            ASSERT_EQ(FindNoCase(text, needle, from), plain(text, needle, from))
+                << needle << " in " << text << " from " << from;
+            // Two needles in one pass find the first of either.
+            if (needle.size() >= 2) {
+                const size_t a = plain(text, "KESTRIX-", from), b = plain(text, needle, from);
+                bool second = false;
+                ASSERT_EQ(FindEitherNoCase(text, "KESTRIX-", needle, from, &second), std::min(a, b))
+                    << needle << " in " << text << " from " << from;
+                if (std::min(a, b) != std::string::npos) {
+                    EXPECT_EQ(second, b < a) << needle << " in " << text;
+                }
+            }
+        }
+    }
+}

@@ -18,7 +18,7 @@ namespace kestrix {
 int WindowFileDialogs::MessageDialog(DialogType type, const QString& text, DialogButtons buttons)
 {
     // The program's standard message dialog, without "Don't ask again".
-    TFormAskWithMemory dialog(text, type, buttons, QApplication::activeWindow());
+    TFormAskWithMemory dialog(text, type, buttons, owner_);
     TranslateComponent(&dialog);
     dialog.FitButtonsToCaptions();
     return ExecModal(dialog);
@@ -28,8 +28,7 @@ void WindowFileDialogs::ShowError(const QString& text)
 {
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), shown, QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), shown, QMessageBox::Ok, owner_);
     ExecModal(box);
 }
 

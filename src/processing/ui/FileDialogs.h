@@ -5,6 +5,8 @@
 
 #include "processing/FileCommands.h"
 
+class QWidget;
+
 namespace kestrix {
 
 class SettingsStore;
@@ -15,6 +17,10 @@ public:
     // The protection settings are loaded from, and saved to, `store`.
     explicit WindowFileDialogs(SettingsStore& store) : store_(store) {}
 
+    // The window that owns the message boxes: the main window in window
+    // mode; none (the default) in the command-line batch.
+    void SetOwner(QWidget* owner) { owner_ = owner; }
+
     int MessageDialog(DialogType type, const QString& text, DialogButtons buttons) override;
     void ShowError(const QString& text) override;
     bool AskProtectionOptions(const std::string& pageText, ProtectionEngine& engine) override;
@@ -24,6 +30,7 @@ public:
 
 private:
     SettingsStore& store_;
+    QWidget* owner_ = nullptr;
 };
 
 } // namespace kestrix

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGuiApplication>
@@ -34,6 +35,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -72,6 +74,30 @@ QDir::Filters ViewFilter(bool folders, bool hidden)
         filter |= QDir::Hidden;
     return filter;
 }
+
+// The desktop's file icons, or the style's own where the icon theme has
+// none (a bare desktop has no theme), so that every item has an icon.
+class FallbackIconProvider : public QFileIconProvider
+{
+public:
+    QIcon icon(IconType type) const override
+    {
+        const QIcon themed = QFileIconProvider::icon(type);
+        return themed.isNull() ? Standard(type == Folder || type == Drive) : themed;
+    }
+    QIcon icon(const QFileInfo& info) const override
+    {
+        const QIcon themed = QFileIconProvider::icon(info);
+        return themed.isNull() ? Standard(info.isDir()) : themed;
+    }
+
+private:
+    static QIcon Standard(bool folder)
+    {
+        return QApplication::style()->standardIcon(folder ? QStyle::SP_DirIcon
+                                                          : QStyle::SP_FileIcon);
+    }
+};
 
 // Sets the same switch on a scope for as long as it lives, and back after,
 // also when the scope is left by an exception.
@@ -133,6 +159,11 @@ TFormKestrix::~TFormKestrix()
     history_.Clear();
     SaveMainSettings(store_);
     store_.Flush();
+    // The views and models go before the icon provider they use.
+    delete PanelShell;
+    delete listModel_;
+    delete listFiles_;
+    delete treeModel_;
 }
 
 // ---- construction --------------------------------------------------------------
@@ -220,14 +251,17 @@ void TFormKestrix::CreateActions()
 void TFormKestrix::CreateViews()
 {
     // The folder tree: folders only, from the file system's root.
+    icons_ = std::make_unique<FallbackIconProvider>();
     treeModel_ = new QFileSystemModel(this);
     treeModel_->setObjectName(L("ShellTreeModel"));
+    treeModel_->setIconProvider(icons_.get());
     treeModel_->setFilter(ViewFilter(true, false));
     treeModel_->setRootPath(QDir::rootPath());
     // The file list: the tree's folder, files through the filter (others
     // are not shown at all), folders always.
     listFiles_ = new QFileSystemModel(this);
     listFiles_->setObjectName(L("ShellListModel"));
+    listFiles_->setIconProvider(icons_.get());
     listFiles_->setFilter(ViewFilter(false, false));
     listFiles_->setNameFilterDisables(false);
     listFiles_->setNameFilters(QString::fromLatin1(defaultFileFilter).split(u';'));
@@ -269,9 +303,9 @@ void TFormKestrix::CreateViews()
     ShellListView->setModel(listModel_);
     ShellListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ShellListView->setViewMode(QListView::ListMode);
+    ShellListView->setIconSize(QSize(16, 16));
     ShellListView->setResizeMode(QListView::Adjust);
     ShellListView->setWrapping(true);
-    ShellListView->setUniformItemSizes(true);
     ShellListView->setContextMenuPolicy(Qt::CustomContextMenu);
     ShellListView->installEventFilter(this);
     ShellListView->addAction(actSelectAll);

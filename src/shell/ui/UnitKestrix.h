@@ -17,6 +17,7 @@
 
 class QAction;
 class QComboBox;
+class QFileIconProvider;
 class QFileSystemModel;
 class QLabel;
 class QListView;
@@ -172,6 +173,7 @@ private:
 
     SettingsStore store_;
     TFormKestrixOptions& options_;
+    std::unique_ptr<QFileIconProvider> icons_; // outlives the models below
     MainWindowServices services_;
     QFileSystemModel* treeModel_ = nullptr;
     QFileSystemModel* listFiles_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "QtPrinters.h"
 
+#include "platform/Errors.h"
 #include "shell/RememberedAnswers.h"
 #include "shell/ui/FileListModel.h"
 #include "shell/ui/UnitKestrixOptions.h"
@@ -44,6 +45,7 @@ protected:
     QStringList readOnly, secured; // file names the fake file system marks
     QStringList secureRuns, restoreRuns, webPages, viewed;
     int folderQuestions = 0;
+    std::string gatherFailure; // thrown by the gathering when set
 
     void SetUp() override
     {
@@ -79,6 +81,8 @@ protected:
         services.restoreFiles = [this](const QStringList& list) { restoreRuns << list.join(u'|'); };
         services.secureWebPage = [this](const QString& address) { webPages << address; };
         services.gather = [this](const QStringList& selection, const QString&) {
+            if (!gatherFailure.empty())
+                throw Failure(gatherFailure);
             QStringList work;
             for (const QString& path : selection) {
                 if (QFileInfo(path).isDir()) {
@@ -219,6 +223,19 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
     form.RestoreSelection();
     EXPECT_EQ(restoreRuns.size(), 1);
     EXPECT_FALSE(form.FileCommandBusy);
+
+    // A step that fails (an invalid filter mask, say) still frees the file
+    // commands, for restoring as for securing, and is reported.
+    form.ShellListView->selectionModel()->select(Item(form, S("sub")), QItemSelectionModel::Select);
+    gatherFailure = "'[' is an invalid mask at (1)";
+    QueueModalAnswer(ModalAnswer::Press(QMessageBox::Yes));
+    QString reported;
+    QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false,
+                      [&](QDialog& box) { reported = static_cast<QMessageBox&>(box).text(); }});
+    form.RestoreSelection();
+    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_EQ(reported, S("'[' is an invalid mask at (1)"));
+    gatherFailure.clear();
 
     form.FileCommandBusy = true;
     form.SecureSelection(); // refused while another command runs
