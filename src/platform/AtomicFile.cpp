@@ -76,12 +76,14 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
 {
     QByteArray target = QFile::encodeName(path);
     // A symbolic link stays a link: the file it leads to is replaced.
-    struct stat link;
-    if (::lstat(target.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    struct stat existing;
+    bool replaces = ::lstat(target.constData(), &existing) == 0;
+    if (replaces && S_ISLNK(existing.st_mode)) {
         if (char* resolved = ::realpath(target.constData(), nullptr)) {
             target = resolved;
             std::free(resolved);
         }
+        replaces = ::stat(target.constData(), &existing) == 0;
     }
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash >= 0 ? target.left(slash + 1) : QByteArray();
@@ -91,48 +93,93 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
 
     // The new file takes the permissions of the file it replaces; a new
     // target gets the usual ones (0666 less the umask).
-    struct stat existing;
-    const bool replaces = ::stat(target.constData(), &existing) == 0;
     if (replaces && S_ISDIR(existing.st_mode))
         ThrowWriteFailure(path, EISDIR);
     const mode_t mode = replaces ? (existing.st_mode & 07777) : 0666;
 
-    int fd = -1;
-    QByteArray temporary;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = folder + '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
-                    QByteArray::fromStdString(RandomPart()) +
-                    QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST)
-            ThrowWriteFailure(path, errno);
-    }
-    if (fd < 0)
-        ThrowWriteFailure(path, EEXIST);
+    auto temporaryName = [&] {
+        return folder + '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
+               QByteArray::fromStdString(RandomPart()) +
+               QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
+    };
 
-    int error = 0;
-    if (!WriteAll(fd, bytes))
-        error = errno;
-    if (!error && replaces) {
-        // open() applied the umask; the replaced file's bits are restored
-        // exactly, and its owner and group where this user may set them.
-        if (::fchmod(fd, mode) != 0)
-            error = errno;
-        if (!error && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
-            ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
-            // Not allowed to this user: the new file stays this user's own.
+    // One attempt: the bytes into a new file, which is then put in place.
+    // Anonymous (O_TMPFILE) the file has no name until it is complete, so a
+    // kill while writing leaves nothing behind; it is then named straight as
+    // the target when there is none yet, else under a temporary name renamed
+    // over the target. Otherwise the file is written under a hidden
+    // temporary name from the start. Returns 0 or the error number.
+    auto attempt = [&](bool anonymous, bool& placed) -> int {
+        placed = false;
+        QByteArray temporary;
+        int fd = -1;
+        if (anonymous) {
+            const QByteArray dir = folder.isEmpty() ? QByteArray(".") : folder;
+            fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            if (fd < 0)
+                return errno;
+        } else {
+            for (int tries = 0; tries < 100 && fd < 0; ++tries) {
+                temporary = temporaryName();
+                fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+                if (fd < 0 && errno != EEXIST)
+                    return errno;
+            }
+            if (fd < 0)
+                return EEXIST;
         }
-    }
-    if (!error && durability == WriteDurability::Synced && ::fdatasync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(temporary.constData());
+        int error = 0;
+        if (!WriteAll(fd, bytes))
+            error = errno;
+        if (!error && replaces) {
+            // open() applied the umask; the replaced file's bits are restored
+            // exactly, and its owner and group where this user may set them.
+            if (::fchmod(fd, mode) != 0)
+                error = errno;
+            if (!error && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+                ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+                // Not allowed to this user: the new file stays this user's own.
+            }
+        }
+        if (!error && durability == WriteDurability::Synced && ::fdatasync(fd) != 0)
+            error = errno;
+        bool direct = false;
+        if (!error && anonymous) {
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+            if (!replaces && ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, target.constData(),
+                                      AT_SYMLINK_FOLLOW) == 0) {
+                direct = true;
+            } else {
+                error = EEXIST;
+                for (int tries = 0; tries < 100 && error == EEXIST; ++tries) {
+                    temporary = temporaryName();
+                    error = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, temporary.constData(),
+                                     AT_SYMLINK_FOLLOW) == 0
+                                ? 0
+                                : errno;
+                }
+                if (error)
+                    temporary.clear();
+            }
+        }
+        if (::close(fd) != 0 && !error)
+            error = errno;
+        if (!error && !direct && ::rename(temporary.constData(), target.constData()) != 0)
+            error = errno;
+        if (error && !temporary.isEmpty())
+            ::unlink(temporary.constData());
+        placed = !error;
+        return error;
+    };
+
+    bool placed = false;
+    int error = attempt(true, placed);
+    // A file system without anonymous files, or no /proc to name one
+    // through: nothing is in place yet, so the named way is tried.
+    if (!placed)
+        error = attempt(false, placed);
+    if (error)
         ThrowWriteFailure(path, error);
-    }
 }
 
 bool IsAtomicWriteTemporary(const QString& fileName)

@@ -111,14 +111,25 @@ void WebDownload::Start(const QString& location)
     reply_ = manager_->get(request);
     connect(reply_, &QNetworkReply::readyRead, this, &WebDownload::OnReadyRead);
     connect(reply_, &QNetworkReply::finished, this, &WebDownload::OnFinished);
-    connect(reply_, &QNetworkReply::redirected, this,
-            [this](const QUrl&) { silence_.start(limits_.silenceMilliseconds); });
+    // Every stage of the transfer is a progress report, as the dialog shows
+    // from the first one on: connecting, the request sent, a redirect
+    // followed, the headers arrived, then the body's bytes.
+    connect(reply_, &QNetworkReply::socketStartedConnecting, this, [this] { ReportStage(); });
+    connect(reply_, &QNetworkReply::requestSent, this, [this] { ReportStage(); });
+    connect(reply_, &QNetworkReply::redirected, this, [this](const QUrl&) {
+        silence_.start(limits_.silenceMilliseconds);
+        total_ = -1;
+        ReportStage();
+    });
     connect(reply_, &QNetworkReply::metaDataChanged, this, [this] {
         silence_.start(limits_.silenceMilliseconds);
         const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
         total_ = length.isValid() ? length.toLongLong() : -1;
-        if (total_ > limits_.maximumBytes)
+        if (total_ > limits_.maximumBytes) {
             Finish(DownloadStatus::TooLarge);
+            return;
+        }
+        ReportStage();
     });
     silence_.start(limits_.silenceMilliseconds);
 }
@@ -151,6 +162,12 @@ void WebDownload::OnReadyRead()
     // Reported from here rather than from the reply's own progress signal,
     // which leaves out reports that follow each other closely.
     if (!data.isEmpty())
+        emit Progress(file_->size(), total_);
+}
+
+void WebDownload::ReportStage()
+{
+    if (status_ == DownloadStatus::Running && file_)
         emit Progress(file_->size(), total_);
 }
 

@@ -66,12 +66,15 @@ public:
 
 signals:
     // Bytes received so far and the size announced by the server (-1 when
-    // it gave none).
+    // it gave none): at every stage of the transfer (connecting, request
+    // sent, redirect, headers) and as the body arrives.
     void Progress(qint64 received, qint64 total);
     void Finished();
 
 private:
     void OnReadyRead();
+    // A progress report for a stage without new bytes.
+    void ReportStage();
     void OnFinished();
     void Finish(DownloadStatus status, const QString& detail = QString());
     void FinishLater(DownloadStatus status, const QString& detail);

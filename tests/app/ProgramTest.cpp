@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -90,12 +91,22 @@ protected:
 
 TEST_F(Program, InPlaceRunKeepsTheOriginal)
 {
+    // Every window is translated once at start, those made before the
+    // batch included (this is the process's first start).
+    TranslationTable& table = ApplicationTranslationTable();
+    table.Insert("TFormEncryptionOptions", "Encryption", "Verschluesselung");
+    table.Insert("TFormDownload", "Downloading File", "Lade Datei");
     Write("a.html", page);
-    Options(QDialog::Accepted);
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [](QDialog& dialog) {
+                          auto& form = static_cast<TFormEncryptionOptions&>(dialog);
+                          EXPECT_EQ(form.PageControl->tabText(0), S("Verschluesselung"));
+                      }});
     EXPECT_EQ(Run({S("-e"), S("-i"), Path("a.html"), Path("a.html")}), 0);
     EXPECT_EQ(Read(Path("a.html.kestrix")), page);
     EXPECT_TRUE(Read(Path("a.html")).contains("kestrix-content"));
     EXPECT_EQ(QueuedModalAnswerCount(), 0u);
+    EXPECT_EQ(FormDownload().windowTitle(), S("Lade Datei"));
+    table.Clear();
     // The options were stored for the next run.
     EXPECT_TRUE(QFile::exists(dir.filePath(S("XDG_CONFIG_HOME/Marquell/Marquell Kestrix.conf"))));
 }

@@ -9,12 +9,14 @@
 #include "support/VersionInfo.h"
 #include "support/WebHelpers.h"
 #include "support/ui/ModalDialog.h"
+#include "support/ui/TranslateComponent.h"
 #include "support/ui/UnitAboutBox.h"
 #include "support/ui/WebDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -451,10 +453,33 @@ bool TFormEncryptionOptions::ButtonPreviewClick()
         return false;
     }
     // The maker's editor does not exist on this platform: the desktop's
-    // handler for the file's type shows it. Whether one came up is not
-    // reported.
-    OpenFileWithDesktop(path);
+    // handler for the file's type shows it, and when the desktop has none the
+    // user chooses the program to open it with. Only a chosen program that
+    // will not start is reported.
+    QString chosen;
+    if (!OpenFileOrChooseProgram(
+            path, [this] { return ChoosePreviewProgram(); },
+            OpenPreviewWithDesktop ? OpenPreviewWithDesktop : OpenFileWithDesktop, &chosen) &&
+        !chosen.isEmpty()) {
+        QMessageBox box(QMessageBox::Critical, ApplicationTitle(),
+                        FormatMessage(Tr("Unable to start %s"), {chosen}), QMessageBox::Ok, this);
+        ExecModal(box);
+    }
     return true;
+}
+
+QString TFormEncryptionOptions::ChoosePreviewProgram()
+{
+    QFileDialog dialog(this, L("Open With"));
+    dialog.setObjectName(L("OpenWithDialog"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept, L("Open"));
+    dialog.setDirectory(L("/usr/bin"));
+    TranslateComponent(&dialog);
+    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().front();
 }
 
 void TFormEncryptionOptions::miInternetPropertiesClick()

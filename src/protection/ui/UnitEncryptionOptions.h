@@ -10,6 +10,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 
 class QAction;
@@ -57,6 +58,12 @@ public:
     // preview file and opens it. False, after telling the user, when the
     // file cannot be written.
     bool ButtonPreviewClick();
+    // The "Open With" dialog: the program to open the preview file with, or
+    // empty when the user chose none.
+    QString ChoosePreviewProgram();
+    // How the preview reaches the desktop's handler; tests put their own
+    // here (unset: OpenFileWithDesktop).
+    std::function<bool(const QString&)> OpenPreviewWithDesktop;
     void ButtonRestoreDefaultsClick();
 
     QMenuBar* MainMenu;

@@ -31,7 +31,11 @@ public:
         setOption(QFileDialog::DontUseNativeDialog, true);
         setOption(QFileDialog::DontConfirmOverwrite, false);
         setOption(QFileDialog::ReadOnly, false);
+        // Not resizable: a fixed size (the grip alone would still let the
+        // window's border resize it), and no maximize button.
         setSizeGripEnabled(false);
+        setFixedSize(sizeHint().expandedTo(minimumSizeHint()));
+        setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     }
 
     void accept() override

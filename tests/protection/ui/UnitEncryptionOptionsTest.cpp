@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -20,6 +21,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -394,6 +396,73 @@ TEST_F(EncryptionOptionsTest, PreviewSecuresACopyIntoThePreviewFile)
     EXPECT_TRUE(stillOpen);
     EXPECT_TRUE(error.startsWith(S("Unable to write ") + preview)) << error.toStdString();
     EXPECT_EQ(catcher.opened.size(), 1);
+}
+
+TEST_F(EncryptionOptionsTest, PreviewWithoutADesktopHandlerOffersAProgramToOpenItWith)
+{
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    TFormEncryptionOptions form;
+    int desktopAsked = 0;
+    form.OpenPreviewWithDesktop = [&](const QString&) {
+        ++desktopAsked;
+        return false;
+    };
+    const std::string page = "<html><head></head><body><p>Preview me</p></body></html>";
+    const QString preview = UserDataFile(S("preview.html"));
+    // The program the user picks: it writes down the file it was given.
+    const QString program = data.filePath(S("viewer"));
+    const QString seen = data.filePath(S("seen"));
+    {
+        QFile script(program);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" " +
+                     QFile::encodeName(seen) + "\n");
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    struct Case
+    {
+        QString pick; // empty: the user closes the chooser
+        bool started;
+        bool error;
+    } cases[] = {{program, true, false},
+                 {QString(), false, false},
+                 {data.filePath(S("seen-not-a-program")), false, true}};
+    QFile(data.filePath(S("seen-not-a-program"))).open(QIODevice::WriteOnly);
+    for (const Case& c : cases) {
+        QFile::remove(seen);
+        QString title, error;
+        form.SetProtectionParts(partEncrypt);
+        // In order: the options dialog, the chooser it opens, the error box.
+        QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false,
+                          [&](QDialog&) { EXPECT_TRUE(form.ButtonPreviewClick()); }});
+        QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [&](QDialog& d) {
+                              title = d.windowTitle();
+                              if (c.pick.isEmpty()) {
+                                  d.reject();
+                                  return;
+                              }
+                              static_cast<QFileDialog&>(d).selectFile(c.pick);
+                              d.accept();
+                          }});
+        if (c.error)
+            QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false, [&](QDialog& box) {
+                                  error = static_cast<QMessageBox&>(box).text();
+                              }});
+        EXPECT_FALSE(form.EditProtectionOptions(page));
+        EXPECT_EQ(title, S("Open With"));
+        EXPECT_EQ(error.isEmpty(), !c.error) << error.toStdString();
+        if (c.started) {
+            QFile result(seen);
+            for (int i = 0; i < 100 && !result.exists(); ++i)
+                QThread::msleep(50);
+            ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+            EXPECT_EQ(QString::fromLocal8Bit(result.readAll()), preview);
+        }
+    }
+    EXPECT_EQ(desktopAsked, 3);
+    EXPECT_EQ(QueuedModalAnswerCount(), 0u);
 }
 
 TEST_F(EncryptionOptionsTest, ExitClosesAsCancel)

@@ -5,6 +5,7 @@
 
 #include "QtPrinters.h"
 
+#include "platform/Errors.h"
 #include "shell/RememberedAnswers.h"
 #include "shell/ui/FileListModel.h"
 #include "shell/ui/UnitKestrixOptions.h"
@@ -21,6 +22,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -44,6 +46,7 @@ protected:
     QStringList readOnly, secured; // file names the fake file system marks
     QStringList secureRuns, restoreRuns, webPages, viewed;
     int folderQuestions = 0;
+    std::string gatherFailure; // thrown by the gathering when set
 
     void SetUp() override
     {
@@ -79,6 +82,8 @@ protected:
         services.restoreFiles = [this](const QStringList& list) { restoreRuns << list.join(u'|'); };
         services.secureWebPage = [this](const QString& address) { webPages << address; };
         services.gather = [this](const QStringList& selection, const QString&) {
+            if (!gatherFailure.empty())
+                throw Failure(gatherFailure);
             QStringList work;
             for (const QString& path : selection) {
                 if (QFileInfo(path).isDir()) {
@@ -111,6 +116,8 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return form.ListModel().rowCount(form.ShellListView->rootIndex()) >= atLeast; },
             5000));
+        // The model sorts shortly after it has listed the folder.
+        QTest::qWait(100);
     }
 
     static QModelIndex Item(TFormKestrix& form, const QString& name)
@@ -200,15 +207,20 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
     EXPECT_EQ(form.Selection().size(), 2);
     EXPECT_EQ(form.IEAddress->currentText(), dir.filePath(S("c.html")));
 
-    // Encrypt: the snapshot in list order (by name), folders expanded by the gathering,
+    // Encrypt: the snapshot in list order, folders expanded by the gathering,
     // the same items selected again afterwards.
     Select(form, {S("sub"), S("a.html")});
     form.SecureSelection();
     ASSERT_EQ(secureRuns.size(), 1);
-    EXPECT_EQ(secureRuns[0], dir.filePath(S("a.html")) + u'|' + dir.filePath(S("sub")) + S("/*"));
+    // In the list's order, whatever the list's sorting has made of it.
+    QStringList inListOrder = {dir.filePath(S("a.html")), dir.filePath(S("sub"))};
+    if (Item(form, S("sub")).row() < Item(form, S("a.html")).row())
+        inListOrder.swapItemsAt(0, 1);
+    QStringList expectedWork = inListOrder;
+    expectedWork.replaceInStrings(QRegularExpression(S("/sub$")), S("/sub/*"));
+    EXPECT_EQ(secureRuns[0], expectedWork.join(u'|'));
     EXPECT_FALSE(form.FileCommandBusy);
-    EXPECT_EQ(form.CollectSelection(),
-              QStringList({dir.filePath(S("a.html")), dir.filePath(S("sub"))}));
+    EXPECT_EQ(form.CollectSelection(), inListOrder);
 
     // Restore asks first; No changes nothing, Yes restores.
     QueueModalAnswer(ModalAnswer::Press(QMessageBox::No));
@@ -219,6 +231,19 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
     form.RestoreSelection();
     EXPECT_EQ(restoreRuns.size(), 1);
     EXPECT_FALSE(form.FileCommandBusy);
+
+    // A step that fails (an invalid filter mask, say) still frees the file
+    // commands, for restoring as for securing, and is reported.
+    form.ShellListView->selectionModel()->select(Item(form, S("sub")), QItemSelectionModel::Select);
+    gatherFailure = "'[' is an invalid mask at (1)";
+    QueueModalAnswer(ModalAnswer::Press(QMessageBox::Yes));
+    QString reported;
+    QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false,
+                      [&](QDialog& box) { reported = static_cast<QMessageBox&>(box).text(); }});
+    form.RestoreSelection();
+    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_EQ(reported, S("'[' is an invalid mask at (1)"));
+    gatherFailure.clear();
 
     form.FileCommandBusy = true;
     form.SecureSelection(); // refused while another command runs

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
@@ -242,6 +243,63 @@ TEST_F(FormDownloadTest, CancelEscapeAndCloseGiveCancel)
         EXPECT_EQ(watcher.shownWith, S("Initializing Download.|0"));
         EXPECT_TRUE(CachedFiles().isEmpty());
     }
+}
+
+TEST_F(WebDownloadTest, EveryStageOfTheTransferIsReported)
+{
+    using Reports = QList<std::pair<qint64, qint64>>;
+    auto fetch = [&](const char* path, Reports& reports) {
+        QString local;
+        QElapsedTimer clock;
+        clock.start();
+        const auto status = DownloadToFile(
+            server_.Url(path), local,
+            [&](qint64 got, qint64 total) {
+                reports << std::pair{got, total};
+            },
+            [&] { return clock.elapsed() > 500; });
+        QFile::remove(local);
+        return status;
+    };
+    const qint64 size = LocalHttpServer::Body().size();
+    Reports page;
+    ASSERT_EQ(fetch("/page.html", page), DownloadStatus::Succeeded);
+    // Connecting and sending come first, then the headers with the size,
+    // then the body.
+    ASSERT_GE(page.size(), 3);
+    EXPECT_EQ(page.first(), (std::pair<qint64, qint64>{0, -1}));
+    EXPECT_TRUE(page.contains(std::pair<qint64, qint64>{0, size}));
+    EXPECT_EQ(page.last(), (std::pair<qint64, qint64>{size, size}));
+
+    Reports redirected;
+    ASSERT_EQ(fetch("/redirect", redirected), DownloadStatus::Succeeded);
+    EXPECT_GT(redirected.count({0, -1}) + redirected.count({0, 0}), page.count({0, -1}))
+        << "the redirect is a report of its own";
+
+    // A server that never answers: the dialog has had reports all the same.
+    Reports silent;
+    EXPECT_EQ(fetch("/silent", silent), DownloadStatus::Cancelled);
+    EXPECT_FALSE(silent.isEmpty());
+}
+
+TEST_F(FormDownloadTest, TheDialogReactsBeforeTheFirstByteArrives)
+{
+    TFormDownload& form = FormDownload();
+    bool reacted = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (form.LabelProgress->text() != S("0 of 0 bytes completed.") || !form.Animate->Active())
+            return;
+        reacted = true;
+        poll.stop();
+        form.ButtonCancel->click();
+    });
+    poll.start(5);
+    QTimer::singleShot(3000, &form, [&] { form.ButtonCancel->click(); });
+    QString location = server_.Url("/silent");
+    EXPECT_FALSE(form.DownloadUrl(S("Downloading Page..."), location));
+    EXPECT_TRUE(reacted) << "still " << form.LabelProgress->text().toStdString();
+    EXPECT_EQ(form.LastStatus(), DownloadStatus::Cancelled);
 }
 
 TEST_F(FormDownloadTest, ClosedBeforeTheFirstPaintNeverStarts)

@@ -84,3 +84,26 @@ TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     EXPECT_TRUE(stillOpen);
 }
+
+TEST(WebHelpers, SavePromptKeepsItsSize)
+{
+    QFileDialog& dialog = SaveFileDialog();
+    QSize shown, afterResize;
+    bool grip = true;
+    bool maximizable = true;
+    QTimer::singleShot(0, [&] {
+        shown = dialog.size();
+        grip = dialog.isSizeGripEnabled();
+        maximizable = dialog.windowFlags().testFlag(Qt::WindowMaximizeButtonHint);
+        // What dragging the window's border asks for.
+        dialog.resize(shown + QSize(200, 150));
+        afterResize = dialog.size();
+        dialog.reject();
+    });
+    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    EXPECT_FALSE(grip);
+    EXPECT_FALSE(maximizable);
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_EQ(afterResize, shown);
+    EXPECT_GE(shown.width(), 300);
+}
