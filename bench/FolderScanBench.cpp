@@ -60,7 +60,8 @@ int main(int argc, char** argv)
         made = std::make_unique<QTemporaryDir>();
         tree = made->path();
         for (int i = 0; i < 10000; ++i) {
-            const QString folder = QStringLiteral("%1/s%2/t%3").arg(tree).arg(i % 10).arg(i / 10 % 10);
+            const QString folder =
+                QStringLiteral("%1/s%2/t%3").arg(tree).arg(i % 10).arg(i / 10 % 10);
             QDir().mkpath(folder);
             QFile file(QStringLiteral("%1/page%2.html").arg(folder).arg(i));
             if (file.open(QIODevice::WriteOnly))

@@ -7,12 +7,13 @@
 #   - the start-up: securing a 2 KB page, median of 20 runs, beside /bin/true
 #     and cat of the same file.
 # Usage: bench/cli-bench.sh [BUILD_DIR] [PAGE_BYTES]   (defaults: build, 10 MB)
-# Installs minify with apt-get when it is missing.
+# KESTRIX_CLI=PATH times another kestrix-cli (an earlier build, say) on the
+# same pages. Installs minify with apt-get when it is missing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 bytes="${2:-10485760}"
-cli="$build/cli/kestrix-cli"
+cli="${KESTRIX_CLI:-$build/cli/kestrix-cli}"
 writer="$build/bench/WritePage"
 for tool in "$cli" "$writer"; do
   if [ ! -x "$tool" ]; then

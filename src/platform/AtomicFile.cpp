@@ -76,12 +76,14 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
 {
     QByteArray target = QFile::encodeName(path);
     // A symbolic link stays a link: the file it leads to is replaced.
-    struct stat link;
-    if (::lstat(target.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    struct stat existing;
+    bool replaces = ::lstat(target.constData(), &existing) == 0;
+    if (replaces && S_ISLNK(existing.st_mode)) {
         if (char* resolved = ::realpath(target.constData(), nullptr)) {
             target = resolved;
             std::free(resolved);
         }
+        replaces = ::stat(target.constData(), &existing) == 0;
     }
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash >= 0 ? target.left(slash + 1) : QByteArray();
@@ -91,8 +93,6 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
 
     // The new file takes the permissions of the file it replaces; a new
     // target gets the usual ones (0666 less the umask).
-    struct stat existing;
-    const bool replaces = ::stat(target.constData(), &existing) == 0;
     if (replaces && S_ISDIR(existing.st_mode))
         ThrowWriteFailure(path, EISDIR);
     const mode_t mode = replaces ? (existing.st_mode & 07777) : 0666;

@@ -59,12 +59,10 @@ bool IsExistingFile(const QString& path)
     return !path.isEmpty() && ::stat(Native(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool IsReadOnlyFile(const QString& path)
+namespace {
+
+bool ReadOnlyFor(const QByteArray& native, const struct stat& st)
 {
-    const QByteArray native = Native(path);
-    struct stat st;
-    if (path.isEmpty() || ::stat(native.constData(), &st) != 0)
-        return true;
     if (!(st.st_mode & S_IWUSR))
         return true;
     if (::geteuid() == 0) {
@@ -72,6 +70,33 @@ bool IsReadOnlyFile(const QString& path)
         return ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0 && errno == EROFS;
     }
     return ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0;
+}
+
+} // namespace
+
+bool IsReadOnlyFile(const QString& path)
+{
+    const QByteArray native = Native(path);
+    struct stat st;
+    if (path.isEmpty() || ::stat(native.constData(), &st) != 0)
+        return true;
+    return ReadOnlyFor(native, st);
+}
+
+FileStatus StatusOf(const QString& path)
+{
+    FileStatus status;
+    const QByteArray native = Native(path);
+    struct stat st;
+    if (path.isEmpty() || ::stat(native.constData(), &st) != 0)
+        return status;
+    status.exists = true;
+    status.folder = S_ISDIR(st.st_mode);
+    status.readOnly = !status.folder && ReadOnlyFor(native, st);
+    status.permissions = st.st_mode & 07777;
+    status.accessed = st.st_atim;
+    status.modified = st.st_mtim;
+    return status;
 }
 
 bool LooksLikeProgram(std::string_view head, const QString& fileName)
@@ -217,12 +242,15 @@ bool RemoveFile(const QString& path)
 
 bool CopyFileAttributes(const QString& from, const QString& to)
 {
-    struct stat st;
+    const FileStatus status = StatusOf(from);
+    return status.exists && ApplyFileAttributes(status, to);
+}
+
+bool ApplyFileAttributes(const FileStatus& from, const QString& to)
+{
     const QByteArray target = Native(to);
-    if (::stat(Native(from).constData(), &st) != 0)
-        return false;
-    bool ok = ::chmod(target.constData(), st.st_mode & 07777) == 0;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
+    bool ok = ::chmod(target.constData(), mode_t(from.permissions)) == 0;
+    const timespec times[2] = {from.accessed, from.modified};
     ok = ::utimensat(AT_FDCWD, target.constData(), times, 0) == 0 && ok;
     return ok;
 }

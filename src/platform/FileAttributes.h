@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,18 @@ bool IsExistingFile(const QString& path);
 // not exist). For root, who may write anything, the owner's permission bit
 // alone decides.
 bool IsReadOnlyFile(const QString& path);
+
+// What one look at a path (following symbolic links) tells.
+struct FileStatus
+{
+    bool exists = false; // its attributes could be read
+    bool folder = false;
+    bool readOnly = true; // as IsReadOnlyFile
+    unsigned permissions = 0;
+    timespec accessed{};
+    timespec modified{};
+};
+FileStatus StatusOf(const QString& path);
 
 // True when the first bytes of a file are those of a program: a PE ("MZ"),
 // ELF or Mach-O executable or a "#!" script; or when its name ends in .exe,
@@ -73,5 +86,7 @@ bool RemoveFile(const QString& path);
 // `from`, as a copy made by the system's file copy keeps them. False when
 // either could not be read or set.
 bool CopyFileAttributes(const QString& from, const QString& to);
+// The same with the permissions and times of a status taken earlier.
+bool ApplyFileAttributes(const FileStatus& from, const QString& to);
 
 } // namespace kestrix

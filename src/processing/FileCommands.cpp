@@ -102,7 +102,8 @@ void FileCommands::SecureFiles(const QStringList& list, ProtectionParts parts)
     ContinueWithoutAsking = false;
     // The backups are on disk before their files were replaced; the last
     // files of the run are pushed to disk now.
-    SyncFileSystemOf(list.front());
+    const QString& first = list.front();
+    SyncFileSystemOf(IsFolder(first) ? first : first.left(first.lastIndexOf(QLatin1Char('/')) + 1));
 }
 
 void FileCommands::RestoreFiles(const QStringList& list)

@@ -39,16 +39,30 @@ SecuringFile PrepareSecuring(const QString& path, const ProtectionEngine& engine
 {
     SecuringFile file;
     file.path = path;
-    if (IsFolder(path)) {
+    file.status = StatusOf(path);
+    if (file.status.folder) {
         file.outcome = FileOutcome::NotAFile;
         return file;
     }
-    if (IsReadOnlyFile(path)) {
+    if (file.status.readOnly) {
         ListProblem(file, Message("%s: File is read only and cannot be secured.", path), messages,
                     questions);
         return file;
     }
-    if (IsExecutableProgram(path)) {
+    // The program check looks at the first bytes: the file is read once for
+    // both. One that cannot be read is judged by its name before its read
+    // error counts.
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    bool readable = true;
+    try {
+        file.original = ReadWholeFile(path);
+    } catch (const Failure&) {
+        if (!LooksLikeProgram({}, name))
+            throw;
+        readable = false;
+    }
+    if (!readable || LooksLikeProgram(std::string_view(file.original).substr(0, 4), name)) {
+        file.original.clear();
         ListProblem(file,
                     Message("%s: File is forbidden and cannot be secured. It may be a program or "
                             "other binary file.",
@@ -56,7 +70,6 @@ SecuringFile PrepareSecuring(const QString& path, const ProtectionEngine& engine
                     messages, questions);
         return file;
     }
-    file.original = ReadWholeFile(path);
     if (IsSecuredPage(file.original) && !questions.AskSecureAgain(path)) {
         file.outcome = FileOutcome::PassedOver;
         file.original.clear();
@@ -97,7 +110,7 @@ void WriteBackup(SecuringFile& file, MessageList& messages, WriteDurability dura
     }
     // As the system's copy keeps them: the backup carries the permissions
     // and times the file had, and restoring gives them back.
-    CopyFileAttributes(file.path, backup);
+    ApplyFileAttributes(file.status, backup);
 }
 
 void WriteSecured(SecuringFile& file, MessageList& messages, WriteDurability durability)

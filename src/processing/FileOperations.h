@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/AtomicFile.h"
+#include "platform/FileAttributes.h"
 #include "processing/MessageList.h"
 
 #include <QString>
@@ -48,6 +49,8 @@ struct SecuringFile
     std::string secured;
     // Whether a backup existed before this securing wrote one.
     bool hadBackup = false;
+    // The file's permissions and times when it was read, for its backup.
+    FileStatus status;
 };
 
 // The checks, the read and the securing in memory, nothing written: a folder

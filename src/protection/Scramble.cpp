@@ -53,14 +53,14 @@ constexpr EscapeTable escapes;
 constexpr size_t writeSlack = 32;
 
 // The key's XOR values (each key byte AND 31), repeated so that the values of
-// the 33 positions from any phase on can be read at once.
+// the 49 positions from any phase on can be read at once.
 class KeyValues
 {
 public:
     explicit KeyValues(std::string_view key)
         : length_(key.empty() ? 1 : key.size()), step16_(16 % length_), step32_(32 % length_)
     {
-        values_.resize(length_ + 48);
+        values_.resize(length_ + 64);
         for (size_t i = 0; i < values_.size(); ++i)
             values_[i] = key.empty()
                              ? 0
@@ -201,7 +201,13 @@ struct Writer
     [[gnu::always_inline]] void Chunk(const uint8_t* in, const uint8_t* keys)
     {
         const __m128i x = _mm_xor_si128(Load(in), Load(keys));
-        const unsigned mask = unsigned(EscapeMask(x));
+        Emit16(in, keys, x, unsigned(EscapeMask(x)));
+    }
+
+    // The same with the scrambled bytes `x` and their escape mask at hand.
+    [[gnu::always_inline]] void Emit16(const uint8_t* in, const uint8_t* keys, __m128i x,
+                                       unsigned mask)
+    {
         const unsigned rest = mask & (mask - 1); // without the first escape
         if ((rest & (rest - 1)) != 0) {
             // Three escapes or more: the runs between them one after another.
@@ -242,6 +248,40 @@ struct Writer
 #endif
 };
 
+#if defined(KESTRIX_WIDE_VECTORS)
+// Writer::Chunk for two chunks at a time, the escapes of both found at once,
+// on processors that can; as far as whole pairs go (with `asciiOnly`, only as
+// far as the bytes are ASCII). `in` is read 49 bytes far; it and the key
+// phase `k` are left after the pairs.
+template <bool asciiOnly>
+[[gnu::target("avx2")]] void WriteWide(const uint8_t*& in, const uint8_t* end, const KeyValues& key,
+                                       size_t& k, Writer& result)
+{
+    Writer w = result;
+    const __m256i space = _mm256_set1_epi8(32);
+    const __m256i quote = _mm256_set1_epi8('"');
+    const __m256i backslash = _mm256_set1_epi8('\\');
+    const __m256i two = _mm256_set1_epi8(2);
+    const __m256i angle = _mm256_set1_epi8('>');
+    for (; end - in >= 49; in += 32) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+        if (asciiOnly && _mm256_movemask_epi8(bytes) != 0)
+            break;
+        const uint8_t* keys = key.Data() + k;
+        const __m256i x =
+            _mm256_xor_si256(bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys)));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpgt_epi8(space, x), _mm256_cmpeq_epi8(x, quote)),
+            _mm256_or_si256(_mm256_cmpeq_epi8(x, backslash),
+                            _mm256_cmpeq_epi8(_mm256_or_si256(x, two), angle)))));
+        w.Emit16(in, keys, _mm256_castsi256_si128(x), mask & 0xFFFFu);
+        w.Emit16(in + 16, keys + 16, _mm256_extracti128_si256(x, 1), mask >> 16);
+        k = key.Next32(k);
+    }
+    result = w;
+}
+#endif
+
 // Scrambles bytes (each one code unit from 0 to 255) from key phase `phase`,
 // which is left after them.
 template <typename Out>
@@ -254,9 +294,13 @@ void ScrambleBytes(const uint8_t* in, size_t n, const KeyValues& key, size_t& ph
     const uint8_t* end = in + n;
     size_t k = phase;
 #if defined(KESTRIX_WIDE_VECTORS)
-    if constexpr (std::is_same_v<Out, Counter>)
+    if constexpr (std::is_same_v<Out, Counter>) {
         if (HasWideVectors())
             o.size += CountWide<false>(in, end, key, k);
+    } else if constexpr (std::is_same_v<Out, Writer>) {
+        if (HasWideVectors())
+            WriteWide<false>(in, end, key, k, o);
+    }
 #endif
 #if defined(__SSE2__)
     for (; end - in >= 33; in += 16) {
@@ -309,17 +353,18 @@ bool ScrambleAsciiBased(const uint8_t* in, size_t n, const KeyValues& key, size_
     };
     bool wellFormed = true;
 #if defined(KESTRIX_WIDE_VECTORS)
-    const bool wide = std::is_same_v<Out, Counter> && HasWideVectors();
+    const bool wide = HasWideVectors();
 #endif
     while (in < end) {
 #if defined(KESTRIX_WIDE_VECTORS)
-        if constexpr (std::is_same_v<Out, Counter>) {
-            if (wide) {
-                const uint8_t* from = in;
+        if (wide) {
+            const uint8_t* from = in;
+            if constexpr (std::is_same_v<Out, Counter>)
                 o.size += CountWide<true>(in, end, key, k);
-                if (in != from)
-                    continue;
-            }
+            else if constexpr (std::is_same_v<Out, Writer>)
+                WriteWide<true>(in, end, key, k, o);
+            if (in != from)
+                continue;
         }
 #endif
 #if defined(__SSE2__)
@@ -612,6 +657,43 @@ char* WriteLayers(const Source& source, int level, char* out)
     return writer.out + source.suffix.size();
 }
 
+// Hands what it is given to the end of a string.
+class AppendSink final : public TextSink
+{
+public:
+    explicit AppendSink(std::string& out) : out_(out) {}
+    void Put(const char* data, size_t size) override { out_.append(data, size); }
+
+private:
+    std::string& out_;
+};
+
+// What WriteLayers writes, appended to `out`: the scrambled string goes
+// through a small buffer that stays in the processor's cache, so a result
+// whose capacity the caller reserved is written once, front to back.
+void AppendLayers(const Source& source, int level, std::string& out)
+{
+    if (level <= 0) {
+        out += source.bytes;
+        return;
+    }
+    out += layerStart;
+    AppendSink sink(out);
+    if (level == 1) {
+        std::unique_ptr<char[]> buffer(new char[6 * pieceSize + writeSlack]);
+        size_t pos = 0, phase = 0;
+        while (pos < source.Length()) {
+            Writer writer{buffer.get()};
+            pos = source.Scramble(pos, pieceSize, phase, writer);
+            sink.Put(buffer.get(), size_t(writer.out - buffer.get()));
+        }
+    } else {
+        ScrambleStage last(source.key, sink);
+        source.Emit(level - 1, last);
+    }
+    out += source.suffix;
+}
+
 std::string Layers(const Source& source, int level)
 {
     std::string out(LayersSize(source, level), '\0');
@@ -653,6 +735,11 @@ PageContentLayers::~PageContentLayers() = default;
 char* PageContentLayers::Write(char* out) const
 {
     return WriteLayers(*source_, level_, out);
+}
+
+void PageContentLayers::AppendTo(std::string& out) const
+{
+    AppendLayers(*source_, level_, out);
 }
 
 std::string ScrambleText(std::string_view text, std::string_view key)

@@ -58,6 +58,10 @@ public:
     size_t Size() const { return size_; }
     // Writes Size() bytes at `out` and returns the end of them.
     char* Write(char* out) const;
+    // Appends the same Size() bytes to `out`, in pieces that pass through a
+    // buffer in the processor's cache: into a string whose capacity is
+    // reserved, the bytes are written once, with no filling beforehand.
+    void AppendTo(std::string& out) const;
 
     // The innermost text, how its characters are read, and the loader;
     // shared with the other scrambling functions.

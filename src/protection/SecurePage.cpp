@@ -5,8 +5,6 @@
 #include "protection/PageText.h"
 #include "protection/Scramble.h"
 
-#include <cstring>
-
 namespace kestrix {
 
 namespace {
@@ -54,12 +52,6 @@ std::string MarkerElement(std::string_view marker, std::string_view content)
     element += marker;
     element += '>';
     return element;
-}
-
-char* Put(char* out, std::string_view text)
-{
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
 }
 
 } // namespace
@@ -150,23 +142,24 @@ bool ProtectionEngine::SecurePage(std::string& page) const
             }
         }
 
-        // 6. The pieces written once into a result of their joined size.
+        // 6. The pieces appended to a result reserved to their joined size.
         const std::string contentEnd = layers ? "</" + std::string(contentMarker) + ">" : "";
         const size_t size = head.size() + scriptElement.size() +
                             (layers ? contentStart.size() + layers->Size() + contentEnd.size()
                                     : body.View().size()) +
                             tail.size();
-        std::string result(size, '\0');
-        char* out = Put(result.data(), head);
-        out = Put(out, scriptElement);
+        std::string result;
+        result.reserve(size);
+        result += head;
+        result += scriptElement;
         if (layers) {
-            out = Put(out, contentStart);
-            out = layers->Write(out);
-            out = Put(out, contentEnd);
+            result += contentStart;
+            layers->AppendTo(result);
+            result += contentEnd;
         } else {
-            out = Put(out, body.View());
+            result += body.View();
         }
-        Put(out, tail);
+        result += tail;
         page.swap(result);
         return true;
     } catch (const Cancelled&) {
