@@ -101,7 +101,7 @@ function explainLayout(original, layout) {
       'content marker';
   if (layout.first && /ace_/.test(layout.first.element))
     return 'a code editor sized from measurements taken while the page loads';
-  if (layout.largestShift <= 8 && layout.largestElement <= 40)
+  if (layout.largestElement <= 40 && layout.largestShift <= layout.largestElement)
     return 'small elements caught in the middle of a style transition (the fold arrows of ' +
       'the table of contents turning): their boxes change from one frame to the next';
   return '';

@@ -99,8 +99,9 @@ test('layout differences are put down to a flex body, an editor or a transition 
     ['block', moved(4, '14 div', 5, 29), /transition/],
     ['block', moved(2, '7 div class="ace_scroller"', 1, 600), /code editor/],
     ['block', moved(1, '3 p', 40, 500), /^$/],
-    ['block', moved(1, '3 div', 9, 29), /^$/],
-    ['block', moved(1, '3 div', 2, 41), /^$/],
+    ['block', moved(1, '14 div', 16, 28), /transition/],
+    ['block', moved(1, '3 div', 30, 29), /^$/],
+    ['block', moved(1, '3 div', 4, 41), /^$/],
   ];
   for (const [bodyDisplay, layout, wanted] of table)
     assert.match(causes.explainLayout({ bodyDisplay }, layout), wanted, JSON.stringify(layout));

@@ -32,6 +32,15 @@ function renderedBody() {
       visit(child, depth + 1);
     }
   }
+  // Transitions and animations still running (a fold arrow turning) are
+  // taken to their end, so that boxes are not caught between two frames.
+  for (const animation of document.getAnimations()) {
+    try {
+      animation.finish();
+    } catch {
+      // an endless animation has no end to go to
+    }
+  }
   const body = document.body;
   if (body) visit(body, 0);
   const navigation = performance.getEntriesByType('navigation')[0];
