@@ -721,18 +721,17 @@ void TFormKestrix::ShellTreeViewChange(const QString& folder)
 
 void TFormKestrix::actNavBackExecute()
 {
-    const std::optional<QString> target = history_.GoBack(1);
-    if (!target)
-        return;
-    navigationTarget_ = target;
-    const Switched off(recording_, false);
-    SetLocation(*target);
-    navigationTarget_.reset();
+    GoTo(history_.GoBack(1));
 }
 
 void TFormKestrix::actNavForwardExecute()
 {
-    const std::optional<QString> target = history_.GoForward(1);
+    GoTo(history_.GoForward(1));
+}
+
+void TFormKestrix::GoTo(const std::optional<QString>& target)
+{
+    // Back and Forward move the tree without recording the move.
     if (!target)
         return;
     navigationTarget_ = target;

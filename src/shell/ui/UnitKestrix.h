@@ -164,6 +164,7 @@ private:
     void twAddressBarResize();
     void actNavBackExecute();
     void actNavForwardExecute();
+    void GoTo(const std::optional<QString>& target);
     void actNavUpExecute();
     void actViewAppOptionsExecute();
     void OpenSelection(bool edit);
