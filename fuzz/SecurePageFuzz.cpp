@@ -1,4 +1,5 @@
-// Fuzzes the optimisation and the whole securing run with every switch on:
+// Fuzzes the optimisation and the whole securing run with every switch on, at
+// every level:
 // neither may crash or hang, the optimised page must still parse, and the
 // body marks that securing splits on must survive when the input had them.
 #include "platform/Errors.h"
@@ -14,10 +15,12 @@
 
 namespace {
 
-kestrix::ProtectionSettings AllSwitches()
+// Every switch on, at a level taken from the input's length so that each
+// level is reached.
+kestrix::ProtectionSettings AllSwitches(size_t size)
 {
     kestrix::ProtectionSettings s;
-    s.StrengthLevel = 1;
+    s.StrengthLevel = int(size % kestrix::strengthLevelCount);
     s.DisableRightClicking = s.DisableSelection = s.DisableDragAndDrop = true;
     s.DisableStatusBar = s.HideScriptErrors = s.BreakOutOfFrames = true;
     s.DisablePrinting = s.DisableOfflineViewing = true;
@@ -47,7 +50,7 @@ bool HasBody(const std::string& text)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string input(reinterpret_cast<const char*>(data), size);
-    const kestrix::ProtectionSettings settings = AllSwitches();
+    const kestrix::ProtectionSettings settings = AllSwitches(size);
 
     std::string page = input;
     try {
@@ -95,7 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     Check(ok == HasBody(page), "a page is secured exactly when its body marks are found");
     if (ok) {
-        Check(kestrix::IsSecuredPage(secured), "the secured page carries the content marker");
+        // Level None scrambles nothing: only the access script is added.
+        if (settings.StrengthLevel > 0)
+            Check(kestrix::IsSecuredPage(secured), "the secured page carries the content marker");
+        else
+            Check(secured.find(kestrix::scriptMarker) != std::string::npos,
+                  "the secured page carries the access script");
     } else {
         Check(secured == input, "a page that cannot be secured is left as it was");
     }
