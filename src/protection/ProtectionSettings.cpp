@@ -139,6 +139,15 @@ bool EqualNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
+// True when `name` is `control` followed by `property`, letter case aside
+// (compared in place: the settings text may have many lines).
+bool NamesProperty(std::string_view name, std::string_view control, std::string_view property)
+{
+    return name.size() == control.size() + property.size() &&
+           EqualNoCase(name.substr(0, control.size()), control) &&
+           EqualNoCase(name.substr(control.size()), property);
+}
+
 bool ParseInteger(std::string_view s, int& value)
 {
     s = Trim(s);
@@ -206,14 +215,13 @@ SettingsTextReport ApplySettingsText(std::string_view text, ProtectionSettings& 
             continue;
         std::string_view name = Trim(line.substr(0, eq));
         std::string_view value = Trim(line.substr(eq + 1));
-        const std::string level = strengthControlName;
-        if (EqualNoCase(name, level + ".Text")) {
+        if (NamesProperty(name, strengthControlName, ".Text")) {
             ++report.knownValues;
             haveText = true;
             levelText = std::string(value);
             continue;
         }
-        if (EqualNoCase(name, level + ".ItemIndex")) {
+        if (NamesProperty(name, strengthControlName, ".ItemIndex")) {
             ++report.knownValues;
             int index = 0;
             if (ParseInteger(value, index) && IsStrengthLevel(index)) {
@@ -224,7 +232,7 @@ SettingsTextReport ApplySettingsText(std::string_view text, ProtectionSettings& 
         }
         bool known = false;
         for (const auto& box : settingsCheckBoxes) {
-            if (EqualNoCase(name, std::string(box.controlName) + ".Checked")) {
+            if (NamesProperty(name, box.controlName, ".Checked")) {
                 known = true;
                 int number = 0;
                 if (ParseInteger(value, number))
