@@ -8,6 +8,7 @@
 #include "support/Translation.h"
 #include "support/VersionInfo.h"
 #include "support/WebHelpers.h"
+#include "support/ui/DialogParts.h"
 #include "support/ui/ModalDialog.h"
 #include "support/ui/TranslateComponent.h"
 #include "support/ui/UnitAboutBox.h"
@@ -75,20 +76,6 @@ std::pair<QWidget*, QLabel*> AddOptionsPage(QTabWidget* tabs, const char* sheetN
     return {sheet, panel};
 }
 
-QCheckBox* MakeCheckBox(const char* name, const char* caption, QWidget* parent)
-{
-    auto* box = new QCheckBox(L(caption), parent);
-    box->setObjectName(L(name));
-    return box;
-}
-
-QAction* MakeAction(const char* name, const char* caption, QObject* parent)
-{
-    auto* action = new QAction(L(caption), parent);
-    action->setObjectName(L(name));
-    return action;
-}
-
 TFormEncryptionOptions* formEncryptionOptions = nullptr;
 
 void DeleteFormEncryptionOptions()
@@ -102,31 +89,27 @@ void DeleteFormEncryptionOptions()
 TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
     : QDialog(parent), defaults_(SettingsStore::InMemory())
 {
-    setObjectName(L("FormEncryptionOptions"));
-    setWindowTitle(L("Marquell Kestrix"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(8, 8, 8, 8);
-    outer->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout* outer = SetUpFixedDialog(*this, "FormEncryptionOptions", "Marquell Kestrix");
 
     // The menu bar of command-line runs.
     MainMenu = new QMenuBar(this);
     MainMenu->setObjectName(L("MainMenu"));
     miFile = MainMenu->addMenu(L("&File"));
     miFile->setObjectName(L("miFile"));
-    miExit = MakeAction("miExit", "E&xit", this);
+    miExit = MakeNamed<QAction>("miExit", "E&xit", this);
     miFile->addAction(miExit);
     miEdit = MainMenu->addMenu(L("Edit"));
     miEdit->setObjectName(L("miEdit"));
-    miInternetProperties = MakeAction("miInternetProperties", "Internet Properties...", this);
+    miInternetProperties =
+        MakeNamed<QAction>("miInternetProperties", "Internet Properties...", this);
     miEdit->addAction(miInternetProperties);
     miHelp = MainMenu->addMenu(L("&Help"));
     miHelp->setObjectName(L("miHelp"));
-    miAbout = MakeAction("miAbout", "About...", this);
-    miMarquellSoftware = MakeAction("miMarquellSoftware", "&Marquell Software (Online)...", this);
-    miMarquellServices = MakeAction("miMarquellServices", "Marquell &Services (Online)...", this);
+    miAbout = MakeNamed<QAction>("miAbout", "About...", this);
+    miMarquellSoftware =
+        MakeNamed<QAction>("miMarquellSoftware", "&Marquell Software (Online)...", this);
+    miMarquellServices =
+        MakeNamed<QAction>("miMarquellServices", "Marquell &Services (Online)...", this);
     miHelp->addAction(miAbout);
     miHelp->addSeparator();
     miHelp->addAction(miMarquellSoftware);
@@ -171,14 +154,16 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
     GroupBoxProtection = new QGroupBox(L("JavaScript Protection"));
     GroupBoxProtection->setObjectName(L("GroupBoxProtection"));
     QWidget* g = GroupBoxProtection;
-    CheckBoxRightClicking = MakeCheckBox("CheckBoxRightClicking", "Disable Right Clicking", g);
-    CheckBoxSelection = MakeCheckBox("CheckBoxSelection", "Disable Selection", g);
-    CheckBoxDragAndDrop = MakeCheckBox("CheckBoxDragAndDrop", "Disable Drag && Drop", g);
-    CheckBoxStatusBar = MakeCheckBox("CheckBoxStatusBar", "Disable Statusbar", g);
-    CheckBoxScriptErrors = MakeCheckBox("CheckBoxScriptErrors", "Hide Script Errors", g);
-    CheckBoxBreakOutOfFrames = MakeCheckBox("CheckBoxBreakOutOfFrames", "Break out of Frames", g);
-    CheckBoxPrinting = MakeCheckBox("CheckBoxPrinting", "Disable Printing (IE5+)", g);
-    CheckBoxOffline = MakeCheckBox("CheckBoxOffline", "Disable Offline Viewing", g);
+    CheckBoxRightClicking =
+        MakeNamed<QCheckBox>("CheckBoxRightClicking", "Disable Right Clicking", g);
+    CheckBoxSelection = MakeNamed<QCheckBox>("CheckBoxSelection", "Disable Selection", g);
+    CheckBoxDragAndDrop = MakeNamed<QCheckBox>("CheckBoxDragAndDrop", "Disable Drag && Drop", g);
+    CheckBoxStatusBar = MakeNamed<QCheckBox>("CheckBoxStatusBar", "Disable Statusbar", g);
+    CheckBoxScriptErrors = MakeNamed<QCheckBox>("CheckBoxScriptErrors", "Hide Script Errors", g);
+    CheckBoxBreakOutOfFrames =
+        MakeNamed<QCheckBox>("CheckBoxBreakOutOfFrames", "Break out of Frames", g);
+    CheckBoxPrinting = MakeNamed<QCheckBox>("CheckBoxPrinting", "Disable Printing (IE5+)", g);
+    CheckBoxOffline = MakeNamed<QCheckBox>("CheckBoxOffline", "Disable Offline Viewing", g);
     const QList<QCheckBox*> accessOrder = {
         CheckBoxRightClicking, CheckBoxSelection, CheckBoxDragAndDrop, CheckBoxBreakOutOfFrames,
         CheckBoxScriptErrors,  CheckBoxStatusBar, CheckBoxPrinting,    CheckBoxOffline};
@@ -194,18 +179,18 @@ TFormEncryptionOptions::TFormEncryptionOptions(QWidget* parent)
     GroupBoxOptimize = new QGroupBox;
     GroupBoxOptimize->setObjectName(L("GroupBoxOptimize"));
     g = GroupBoxOptimize;
-    CheckBoxTBODY = MakeCheckBox("CheckBoxTBODY", "Remove <TBODY> Tags", g);
-    CheckBoxComments = MakeCheckBox("CheckBoxComments", "Remove Comment Tags", g);
-    CheckBoxSimpleTags = MakeCheckBox("CheckBoxSimpleTags", "Replace Simple Tags", g);
-    CheckBoxEndP = MakeCheckBox("CheckBoxEndP", "Remove </P> Tags", g);
-    CheckBoxEndTR = MakeCheckBox("CheckBoxEndTR", "Remove </TR> Tags", g);
-    CheckBoxEndTD = MakeCheckBox("CheckBoxEndTD", "Remove </TD> Tags", g);
-    CheckBoxGroupComments = MakeCheckBox("CheckBoxGroupComments", "Remove <!--> Tags", g);
-    CBMergeWhitespace = MakeCheckBox("CBMergeWhitespace", "Merge Whitespace", g);
+    CheckBoxTBODY = MakeNamed<QCheckBox>("CheckBoxTBODY", "Remove <TBODY> Tags", g);
+    CheckBoxComments = MakeNamed<QCheckBox>("CheckBoxComments", "Remove Comment Tags", g);
+    CheckBoxSimpleTags = MakeNamed<QCheckBox>("CheckBoxSimpleTags", "Replace Simple Tags", g);
+    CheckBoxEndP = MakeNamed<QCheckBox>("CheckBoxEndP", "Remove </P> Tags", g);
+    CheckBoxEndTR = MakeNamed<QCheckBox>("CheckBoxEndTR", "Remove </TR> Tags", g);
+    CheckBoxEndTD = MakeNamed<QCheckBox>("CheckBoxEndTD", "Remove </TD> Tags", g);
+    CheckBoxGroupComments = MakeNamed<QCheckBox>("CheckBoxGroupComments", "Remove <!--> Tags", g);
+    CBMergeWhitespace = MakeNamed<QCheckBox>("CBMergeWhitespace", "Merge Whitespace", g);
     CBMergeWhitespace->setToolTip(
         L("Combines redundant whitespace into a single space character."));
     // The group's title: a check box lying over the top edge of the frame.
-    CheckBoxOptimize = MakeCheckBox("CheckBoxOptimize", "Optimize Code", g);
+    CheckBoxOptimize = MakeNamed<QCheckBox>("CheckBoxOptimize", "Optimize Code", g);
     CheckBoxOptimize->setAutoFillBackground(true);
     const QList<QCheckBox*> optimizeOrder = {
         CheckBoxTBODY, CheckBoxComments, CheckBoxGroupComments, CheckBoxSimpleTags,

@@ -2,6 +2,7 @@
 
 #include "shell/RememberedAnswers.h"
 #include "shell/ui/FormState.h"
+#include "support/ui/DialogParts.h"
 #include "support/ui/ModalDialog.h"
 
 #include <QCheckBox>
@@ -24,17 +25,9 @@ QString L(const char* text)
 
 QCheckBox* MakeCheckBox(const char* name, const char* caption, bool checked, QWidget* parent)
 {
-    auto* box = new QCheckBox(L(caption), parent);
-    box->setObjectName(L(name));
+    auto* box = MakeNamed<QCheckBox>(name, caption, parent);
     box->setChecked(checked);
     return box;
-}
-
-QGroupBox* MakeGroup(const char* name, const char* caption, QWidget* parent)
-{
-    auto* group = new QGroupBox(L(caption), parent);
-    group->setObjectName(L(name));
-    return group;
 }
 
 TFormKestrixOptions* formKestrixOptions = nullptr;
@@ -50,13 +43,7 @@ void DeleteFormKestrixOptions()
 TFormKestrixOptions::TFormKestrixOptions(QWidget* parent)
     : QDialog(parent), defaults_(SettingsStore::InMemory())
 {
-    setObjectName(L("FormKestrixOptions"));
-    setWindowTitle(L("Kestrix Options"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(8, 8, 8, 8);
-    outer->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout* outer = SetUpFixedDialog(*this, "FormKestrixOptions", "Kestrix Options");
 
     PageControl = new QTabWidget(this);
     PageControl->setObjectName(L("PageControl"));
@@ -65,7 +52,7 @@ TFormKestrixOptions::TFormKestrixOptions(QWidget* parent)
     PageControl->addTab(TabSheetSettings, L("Settings"));
     auto* page = new QVBoxLayout(TabSheetSettings);
 
-    GroupBoxFilter = MakeGroup("GroupBoxFilter", "File Type Filter", TabSheetSettings);
+    GroupBoxFilter = MakeNamed<QGroupBox>("GroupBoxFilter", "File Type Filter", TabSheetSettings);
     EditFileFilter = new QLineEdit(L(defaultFileFilter), GroupBoxFilter);
     EditFileFilter->setObjectName(L("EditFileFilter"));
     EditFileFilter->setMinimumWidth(260);
@@ -73,7 +60,7 @@ TFormKestrixOptions::TFormKestrixOptions(QWidget* parent)
     page->addWidget(GroupBoxFilter);
 
     // "&&" shows as one "&".
-    GroupBoxFolders = MakeGroup("GroupBoxFolders", "Files && Folders", TabSheetSettings);
+    GroupBoxFolders = MakeNamed<QGroupBox>("GroupBoxFolders", "Files && Folders", TabSheetSettings);
     CBFolders = MakeCheckBox("CBFolders", "Ask before processing folders", true, GroupBoxFolders);
     cbShowHiddenItems =
         MakeCheckBox("cbShowHiddenItems", "Show Hidden Files and Folders", false, GroupBoxFolders);
@@ -82,7 +69,7 @@ TFormKestrixOptions::TFormKestrixOptions(QWidget* parent)
     folders->addWidget(cbShowHiddenItems);
     page->addWidget(GroupBoxFolders);
 
-    GroupBoxToolbars = MakeGroup("GroupBoxToolbars", "Toolbars", TabSheetSettings);
+    GroupBoxToolbars = MakeNamed<QGroupBox>("GroupBoxToolbars", "Toolbars", TabSheetSettings);
     cbShowCaptions = MakeCheckBox("cbShowCaptions", "Show Captions", true, GroupBoxToolbars);
     cbLargeIcons = MakeCheckBox("cbLargeIcons", "Large Icons", true, GroupBoxToolbars);
     auto* toolbars = new QVBoxLayout(GroupBoxToolbars);

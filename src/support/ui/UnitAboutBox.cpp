@@ -2,6 +2,7 @@
 
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
+#include "support/ui/DialogParts.h"
 #include "support/ui/ModalDialog.h"
 #include "support/ui/TranslateComponent.h"
 #include "support/ui/WebDialogs.h"
@@ -64,14 +65,7 @@ void TPaintBoxIcon::paintEvent(QPaintEvent*)
 
 TFormAboutBox::TFormAboutBox(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("FormAboutBox"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    setWindowTitle(QStringLiteral("About"));
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(8, 8, 8, 8);
-    outer->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout* outer = SetUpFixedDialog(*this, "FormAboutBox", "About");
 
     PageControl = new QTabWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));

@@ -3,6 +3,7 @@
 #include "platform/MessageFormat.h"
 #include "support/Translation.h"
 #include "support/WebHelpers.h"
+#include "support/ui/DialogParts.h"
 #include "support/ui/ModalDialog.h"
 
 #include <QApplication>
@@ -106,14 +107,7 @@ void TFileCopyAnimation::paintEvent(QPaintEvent*)
 
 TFormDownload::TFormDownload(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("FormDownload"));
-    setWindowTitle(QStringLiteral("Downloading File"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(8, 8, 8, 8);
-    outer->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout* outer = SetUpFixedDialog(*this, "FormDownload", "Downloading File");
 
     // One page whose tab is not shown.
     PageControl = new QTabWidget(this);
