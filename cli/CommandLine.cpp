@@ -138,4 +138,13 @@ ProtectionSettings EffectiveSettings(bool defaults, const QString& settingsFile,
     return settings;
 }
 
+int ParseLevelValue(const QString& value)
+{
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    if (!ok || !IsStrengthLevel(n))
+        throw UsageError{"--level takes a number from 0 to 4"};
+    return n;
+}
+
 } // namespace kestrix

@@ -38,6 +38,9 @@ QString Message(const char* english, const QStringList& arguments);
 // program's words ("File %s does not exist", "Unable to read %s: ...").
 std::string ReadFile(const QString& name);
 
+// The value of --level: a number from 0 to 4. Throws UsageError otherwise.
+int ParseLevelValue(const QString& value);
+
 // The strength list as the options dialog shows it (translated).
 StrengthEntries TranslatedStrengthEntries();
 

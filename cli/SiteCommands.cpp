@@ -124,13 +124,8 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
         if (!o.parts)
             o.parts = allProtectionParts;
         o.settingsFile = parser.value(settings);
-        if (parser.isSet(level)) {
-            bool ok = false;
-            const int n = parser.value(level).toInt(&ok);
-            if (!ok || !IsStrengthLevel(n))
-                throw UsageError{"--level takes a number from 0 to 4"};
-            o.level = n;
-        }
+        if (parser.isSet(level))
+            o.level = ParseLevelValue(parser.value(level));
         o.run.again = parser.isSet(again);
         o.run.jobs = QThread::idealThreadCount();
         if (parser.isSet(jobs)) {

@@ -119,13 +119,8 @@ Options ParseArguments(const QStringList& args)
     if (page)
         o.outputFile = parser.value(output);
     o.settingsFile = parser.value(settings);
-    if (parser.isSet(level)) {
-        bool ok = false;
-        const int n = parser.value(level).toInt(&ok);
-        if (!ok || !IsStrengthLevel(n))
-            throw UsageError{"--level takes a number from 0 to 4"};
-        o.level = n;
-    }
+    if (parser.isSet(level))
+        o.level = ParseLevelValue(parser.value(level));
     const QStringList names = parser.positionalArguments();
     if (!page && !names.isEmpty())
         throw UsageError{"unexpected argument: " + names.first().toStdString()};
