@@ -1,5 +1,6 @@
 // kestrix-cli given a web address: downloaded, secured and written, or the
 // download's failure reported.
+#include "CliProcess.h"
 #include "LocalHttpServer.h"
 
 #include <QDir>
@@ -35,11 +36,7 @@ protected:
     CliRun Cli(const QStringList& arguments)
     {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(S("XDG_CONFIG_HOME"), home_.filePath(S("config")));
-        env.insert(S("XDG_CACHE_HOME"), home_.filePath(S("cache")));
-        env.insert(S("XDG_DATA_HOME"), home_.filePath(S("data")));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(kestrix::test::IsolatedEnvironment(home_));
         QEventLoop loop;
         QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
         QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);

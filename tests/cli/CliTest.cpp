@@ -1,11 +1,12 @@
 // kestrix-cli run as a separate process, with its settings store isolated in
 // a temporary XDG_CONFIG_HOME.
+#include "CliProcess.h"
+
 #include "protection/ProtectionSettings.h"
 #include "protection/SecurePage.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,12 +15,7 @@ using namespace kestrix;
 
 namespace {
 
-struct Result
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = test::CliOutput;
 
 class Cli : public ::testing::Test
 {
@@ -28,20 +24,7 @@ protected:
 
     Result Run(const QStringList& args, const QByteArray& input = {})
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(dir.path());
-        process.start(QStringLiteral(KESTRIX_CLI_PATH), args);
-        EXPECT_TRUE(process.waitForStarted());
-        if (!input.isEmpty())
-            process.write(input);
-        process.closeWriteChannel();
-        EXPECT_TRUE(process.waitForFinished(60000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput(), process.readAllStandardError()};
+        return test::RunCli(dir, args, input);
     }
 
     QString Write(const QString& name, const QByteArray& data)

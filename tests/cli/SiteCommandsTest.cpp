@@ -1,12 +1,13 @@
 // kestrix-cli secure and restore run as a separate process over a site in a
 // temporary folder, with the settings store isolated there too.
+#include "CliProcess.h"
+
 #include "protection/ProtectionSettings.h"
 #include "protection/SecurePage.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -31,21 +32,10 @@ class SiteCommands : public ::testing::Test
 protected:
     QTemporaryDir dir;
 
-    Result Run(QStringList args)
+    Result Run(const QStringList& args)
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(dir.path());
-        process.start(QStringLiteral(KESTRIX_CLI_PATH), args);
-        EXPECT_TRUE(process.waitForStarted());
-        process.closeWriteChannel();
-        EXPECT_TRUE(process.waitForFinished(120000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
+        const test::CliOutput run = test::RunCli(dir, args);
+        return {run.exitCode, QString::fromLocal8Bit(run.out), QString::fromLocal8Bit(run.err)};
     }
     QString Site(const QString& relative = {}) const
     {
