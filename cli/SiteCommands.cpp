@@ -150,53 +150,35 @@ int PrintSummary(const char* format, const SiteRunTotals& totals)
     return totals.failed > 0 ? 1 : 0;
 }
 
-template <class Body> int RunCommand(Body body)
-{
-    try {
-        return body();
-    } catch (const UsageError& e) {
-        return ReportUsageError(e.message);
-    } catch (const Failure& e) {
-        PrintError(QString::fromStdString(e.what()));
-        return 1;
-    } catch (const Cancelled&) {
-        return 1;
-    }
-}
-
 } // namespace
 
 int SecureCommand(const QStringList& arguments)
 {
-    return RunCommand([&] {
-        const SiteOptions o = ParseSiteArguments(arguments, true);
-        SettingsStore store = SettingsStore::OpenProductKey();
-        ProtectionEngine engine;
-        engine.settings = EffectiveSettings(false, o.settingsFile, o.level, store);
-        engine.SetProtectionParts(o.parts);
-        // As for a single page: the optimisation runs when it is asked for.
-        engine.OptimiseActive = o.parts.testFlag(partOptimise);
-        const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
-        const QStringList files = GatherSitePaths(o.paths, filter);
-        PrintedReport report(true, o.run.dryRun);
-        const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
-        report.ClearProgress();
-        return PrintSummary("%d secured, %d passed over, %d failed", totals);
-    });
+    const SiteOptions o = ParseSiteArguments(arguments, true);
+    SettingsStore store = SettingsStore::OpenProductKey();
+    ProtectionEngine engine;
+    engine.settings = EffectiveSettings(false, o.settingsFile, o.level, store);
+    engine.SetProtectionParts(o.parts);
+    // As for a single page: the optimisation runs when it is asked for.
+    engine.OptimiseActive = o.parts.testFlag(partOptimise);
+    const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+    const QStringList files = GatherSitePaths(o.paths, filter);
+    PrintedReport report(true, o.run.dryRun);
+    const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
+    report.ClearProgress();
+    return PrintSummary("%d secured, %d passed over, %d failed", totals);
 }
 
 int RestoreCommand(const QStringList& arguments)
 {
-    return RunCommand([&] {
-        const SiteOptions o = ParseSiteArguments(arguments, false);
-        SettingsStore store = SettingsStore::OpenProductKey();
-        const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
-        const QStringList files = GatherSitePaths(o.paths, filter);
-        PrintedReport report(false, o.run.dryRun);
-        const SiteRunTotals totals = RestoreSite(files, o.run, report);
-        report.ClearProgress();
-        return PrintSummary("%d restored, %d passed over, %d failed", totals);
-    });
+    const SiteOptions o = ParseSiteArguments(arguments, false);
+    SettingsStore store = SettingsStore::OpenProductKey();
+    const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+    const QStringList files = GatherSitePaths(o.paths, filter);
+    PrintedReport report(false, o.run.dryRun);
+    const SiteRunTotals totals = RestoreSite(files, o.run, report);
+    report.ClearProgress();
+    return PrintSummary("%d restored, %d passed over, %d failed", totals);
 }
 
 } // namespace kestrix

@@ -8,8 +8,9 @@ namespace kestrix {
 
 // "secure [-e] [-a] [-o] [--level N] [--settings FILE] [--filter MASKS]
 // [--again] [--jobs N] [--dry-run] PATH...", the arguments starting with the
-// command's name. Returns the exit status: 0 done, 1 when a file failed or
-// the run could not start, 2 for wrong usage.
+// command's name. Returns the exit status: 0 done, 1 when a file failed.
+// Throws UsageError for wrong usage and Failure when the run cannot start,
+// for the caller to report as it does for every command.
 int SecureCommand(const QStringList& arguments);
 
 // "restore [--filter MASKS] [--dry-run] PATH...", likewise.

@@ -164,6 +164,16 @@ struct HtmlDocument::Parse
     // Every node in document order, and what the scans need of each.
     std::vector<const GumboNode*> nodes;
     std::vector<NodeInfo> info;
+
+    // The nodes of one kind, in document order.
+    std::vector<HtmlNode> OfKind(NodeKind kind) const
+    {
+        std::vector<HtmlNode> out;
+        for (size_t i = 0; i < info.size(); ++i)
+            if (info[i].kind == kind)
+                out.push_back(HtmlNode(nodes[i]));
+        return out;
+    }
 };
 
 HtmlDocument::HtmlDocument(std::string_view page) : page_(page), parse_(std::make_unique<Parse>())
@@ -308,20 +318,12 @@ std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) con
 
 std::vector<HtmlNode> HtmlDocument::Comments() const
 {
-    std::vector<HtmlNode> out;
-    for (size_t i = 0; i < parse_->info.size(); ++i)
-        if (parse_->info[i].kind == NodeKind::comment)
-            out.push_back(HtmlNode(parse_->nodes[i]));
-    return out;
+    return parse_->OfKind(NodeKind::comment);
 }
 
 std::vector<HtmlNode> HtmlDocument::Texts() const
 {
-    std::vector<HtmlNode> out;
-    for (size_t i = 0; i < parse_->info.size(); ++i)
-        if (parse_->info[i].kind == NodeKind::text)
-            out.push_back(HtmlNode(parse_->nodes[i]));
-    return out;
+    return parse_->OfKind(NodeKind::text);
 }
 
 std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
