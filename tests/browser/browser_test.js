@@ -135,14 +135,26 @@ async function openTab(browser) {
   return { context, page, cdp };
 }
 
+// Where the loads spent their time, for the report.
+const phases = { loads: 0, gotoMs: 0, settleMs: 0, probeMs: 0, settleCapped: 0 };
+
 // Loads one variant of a page and reads the rendered body.
 async function render(tab, url, variant) {
   const origin = new URL(url).origin;
   await tab.cdp.send('Storage.clearDataForOrigin', { origin, storageTypes: 'all' });
   await tab.context.clearCookies();
+  const t0 = Date.now();
   await tab.page.goto(url, { waitUntil: 'load', timeout: 30000 });
+  const t1 = Date.now();
   await tab.page.evaluate(settle);
+  const t2 = Date.now();
   const result = await tab.page.evaluate(probes.renderedBody);
+  const t3 = Date.now();
+  phases.loads += 1;
+  phases.gotoMs += t1 - t0;
+  phases.settleMs += t2 - t1;
+  phases.probeMs += t3 - t2;
+  if (t2 - t1 >= 1900) phases.settleCapped += 1;
   // Addresses that scripts of the page wrote out hold the variant's own
   // path segment; they are compared without it.
   const own = `${origin}/${variant}/`;
@@ -300,6 +312,7 @@ async function main() {
     results.timing = {
       securingSeconds: (secured - started) / 1000,
       totalSeconds: (Date.now() - started) / 1000,
+      phases,
     };
   } finally {
     if (browser) await browser.close();

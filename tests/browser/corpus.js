@@ -38,7 +38,7 @@ const groups = [
 const windows1252Count = 16;
 
 // Pages larger than this make the run long without showing more.
-const maxBytes = 700 * 1024;
+const maxBytes = 250 * 1024;
 
 function listHtml(root, dir, shallow, exclude) {
   const found = [];
