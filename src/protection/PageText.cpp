@@ -120,8 +120,7 @@ template <size_t count>
                                       Found<count>& found)
 {
     for (; stop - pos >= 32; pos += 32) {
-        // Asked for ahead: a long body streams from beyond the nearer caches.
-        __builtin_prefetch(base + pos + 2048);
+        __builtin_prefetch(base + pos + textPrefetchDistance);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + pos));
         __m256i hit = _mm256_setzero_si256();
         for (const Needle& needle : needles) {

@@ -1,6 +1,7 @@
 #include "protection/Scramble.h"
 
 #include "protection/PageCharset.h"
+#include "protection/PageText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -131,12 +132,6 @@ struct Counter
 };
 
 #if defined(KESTRIX_WIDE_VECTORS)
-// How far ahead the wide loops ask for the text they will read. A page that
-// has outgrown the processor's nearer caches streams from farther away, and
-// asking early keeps the loop from waiting for it (a 10 MB page gains about
-// a tenth; prefetching past the end of the text is harmless).
-constexpr size_t prefetchDistance = 2048;
-
 bool HasWideVectors()
 {
     static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
@@ -157,7 +152,7 @@ template <bool asciiOnly>
     const __m256i angle = _mm256_set1_epi8('>');
     size_t size = 0;
     for (; end - in >= 32; in += 32) {
-        __builtin_prefetch(in + prefetchDistance);
+        __builtin_prefetch(in + textPrefetchDistance);
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
         if (asciiOnly && _mm256_movemask_epi8(bytes) != 0)
             break;
@@ -271,7 +266,7 @@ template <bool asciiOnly>
     const __m256i two = _mm256_set1_epi8(2);
     const __m256i angle = _mm256_set1_epi8('>');
     for (; end - in >= 49; in += 32) {
-        __builtin_prefetch(in + prefetchDistance);
+        __builtin_prefetch(in + textPrefetchDistance);
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
         if (asciiOnly && _mm256_movemask_epi8(bytes) != 0)
             break;
