@@ -188,29 +188,34 @@ async function leavesFileAddress(page, url, { overlay, variant, target }) {
 // Runs every effect on every access page: with every switch on the effect
 // must show, without its switch it must not; either way the event or the
 // navigation must have been seen, so a check cannot pass by measuring
-// nothing.
-async function checkEffects(browser, origin, setup) {
-  const results = [];
+// nothing. Each check has a context of its own; `pool` runs them `jobs` at
+// a time (the checks without the switch wait out a timeout), and the
+// results keep the order of the checks.
+async function checkEffects(browser, origin, setup, pool, jobs) {
+  const checks = [];
   for (const effect of effects) {
     for (const [index, target] of setup.pages.entries()) {
-      for (const [variant, expected] of [['access-all', true], [`access-no-${effect.switch}`, false]]) {
-        const url = pageUrl(origin, variant, target);
-        const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
-        let outcome;
-        try {
-          const page = await context.newPage();
-          outcome = await effect.check(page, url,
-            { origin, overlay: setup.overlay, variant, index, target });
-        } catch (error) {
-          outcome = { measured: false, observed: false, detail: String(error.message).split('\n')[0] };
-        } finally {
-          await context.close();
-        }
-        results.push({ effect: effect.name, page: `${target.mount}/${target.path}`, variant,
-          expected, ok: outcome.measured && outcome.observed === expected, detail: outcome.detail });
-      }
+      for (const [variant, expected] of [['access-all', true], [`access-no-${effect.switch}`, false]])
+        checks.push({ effect, index, target, variant, expected });
     }
   }
+  const results = new Array(checks.length);
+  await pool(checks, jobs, async ({ effect, index, target, variant, expected }, at) => {
+    const url = pageUrl(origin, variant, target);
+    const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+    let outcome;
+    try {
+      const page = await context.newPage();
+      outcome = await effect.check(page, url,
+        { origin, overlay: setup.overlay, variant, index, target });
+    } catch (error) {
+      outcome = { measured: false, observed: false, detail: String(error.message).split('\n')[0] };
+    } finally {
+      await context.close();
+    }
+    results[at] = { effect: effect.name, page: `${target.mount}/${target.path}`, variant,
+      expected, ok: outcome.measured && outcome.observed === expected, detail: outcome.detail };
+  });
   return results;
 }
 

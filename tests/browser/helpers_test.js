@@ -69,6 +69,23 @@ test('the server serves the overlay first and never leaves its folders', () => {
     ];
     for (const [url, wanted] of table)
       assert.strictEqual(server.resolve(mounts, overlay, url), wanted, url);
+    // A variant's request for a shared file goes to the original's copy.
+    fs.writeFileSync(`${docs}/a/style.css`, 'p {}');
+    fs.writeFileSync(`${docs}/a/café.css`, 'p {}');
+    fs.writeFileSync(`${overlay}/level2/rust/a/own.js`, '');
+    const shared = [
+      ['/level2/rust/a/style.css?v=1', '/original/rust/a/style.css?v=1'],
+      ['/original/rust/a/style.css', null],
+      ['/level2/rust/a/page.html', null],
+      ['/level3/rust/a/page.html', null],
+      ['/level2/rust/a/own.js', null],
+      ['/level3/rust/a/caf%C3%A9.css', '/original/rust/a/caf%C3%A9.css'],
+    ];
+    for (const [address, wanted] of shared) {
+      const url = new URL(address, 'http://127.0.0.1');
+      const file = server.resolve(mounts, overlay, url.pathname);
+      assert.strictEqual(file && server.sharedAddress(overlay, url, file), wanted, address);
+    }
   } finally {
     fs.rmSync(root, { recursive: true, force: true });
   }

@@ -41,6 +41,14 @@ function renderedBody() {
       // an endless animation has no end to go to
     }
   }
+  // Where a box inside the page is scrolled to (a sidebar that a script
+  // scrolls to the current chapter) depends on when that script ran, not on
+  // the layout: every scrolled box goes back to its start, at once, before
+  // the boxes are measured.
+  for (const element of document.querySelectorAll('*')) {
+    if (element.scrollTop || element.scrollLeft)
+      element.scrollTo({ top: 0, left: 0, behavior: 'instant' });
+  }
   const body = document.body;
   if (body) visit(body, 0);
   const navigation = performance.getEntriesByType('navigation')[0];

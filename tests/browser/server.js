@@ -46,16 +46,42 @@ function resolve(mounts, overlay, urlPath) {
   return null;
 }
 
+// Where a variant's request for a file the variants share (a style sheet,
+// script, font or image, not a page and not a file of the variant's own)
+// is sent instead: the same file under /original/. The browser then caches
+// one copy, and compiles a script once, for the original and all its
+// secured variants, as it would for a site's pages that share their files;
+// the answer itself is cached, so each later request for it costs no trip
+// to the server. Null when the request is served as it is.
+function sharedAddress(overlay, url, file) {
+  const [, variant, ...rest] = url.pathname.split('/');
+  if (variant === 'original' || isPage(file) ||
+      file.startsWith(path.join(overlay, variant) + path.sep))
+    return null;
+  return `/original/${rest.join('/')}${url.search}`;
+}
+
+function isPage(file) {
+  return types[path.extname(file).toLowerCase()] === 'text/html';
+}
+
 // Starts the server on an ephemeral port; resolves to { server, origin }.
 // The Content-Type carries no charset, so each page's own declaration (or
 // the browser's detection) decides, as for a file served without one.
 function start(mounts, overlay) {
   const server = http.createServer((req, res) => {
+    const url = new URL(req.url, 'http://127.0.0.1');
     const file = req.method === 'GET' || req.method === 'HEAD'
-      ? resolve(mounts, overlay, new URL(req.url, 'http://127.0.0.1').pathname) : null;
+      ? resolve(mounts, overlay, url.pathname) : null;
     if (!file) {
       res.writeHead(404, { 'Content-Type': 'text/plain' });
       res.end('not found');
+      return;
+    }
+    const shared = sharedAddress(overlay, url, file);
+    if (shared) {
+      res.writeHead(301, { Location: shared, 'Cache-Control': 'max-age=3600' });
+      res.end();
       return;
     }
     const type = types[path.extname(file).toLowerCase()] || 'application/octet-stream';
@@ -68,7 +94,7 @@ function start(mounts, overlay) {
       // Pages are fetched afresh on every load; the files they use (style
       // sheets, scripts, fonts, images) may come from the browser's cache,
       // as they do for a visitor going from page to page of a site.
-      const page = type === 'text/html';
+      const page = isPage(file);
       res.writeHead(200, { 'Content-Type': type, 'Content-Length': data.length,
         'Cache-Control': page ? 'no-store' : 'max-age=3600' });
       res.end(req.method === 'HEAD' ? undefined : data);
@@ -83,4 +109,4 @@ function start(mounts, overlay) {
   });
 }
 
-module.exports = { start, resolve };
+module.exports = { start, resolve, sharedAddress };
