@@ -94,7 +94,7 @@ function start(mounts, overlay) {
       // Pages are fetched afresh on every load; the files they use (style
       // sheets, scripts, fonts, images) may come from the browser's cache,
       // as they do for a visitor going from page to page of a site.
-      const page = isPage(file);
+      const page = type === 'text/html';
       res.writeHead(200, { 'Content-Type': type, 'Content-Length': data.length,
         'Cache-Control': page ? 'no-store' : 'max-age=3600' });
       res.end(req.method === 'HEAD' ? undefined : data);
