@@ -47,13 +47,17 @@ int RunProgram(const QStringList& arguments)
     }
     ResolveCommandLineNames(line, QDir::currentPath());
 
-    // The windows, once, in their order; every one lives until the end.
-    TFormKestrixOptions& options = FormKestrixOptions();
+    // The windows, once, in their order (the main window last, as it is
+    // given the others); every one lives until the end and is reused for
+    // every command.
     TFormFileProgress progress;
-    SettingsStore commandStore = SettingsStore::OpenProductKey();
-    WindowFileDialogs dialogs(commandStore);
-    FileCommands commands(progress, dialogs);
+    TFormKestrixOptions options;
+    TFormEncryptionOptions protectionOptions;
     TFormFileList fileList;
+    TFormDownload download;
+    SettingsStore commandStore = SettingsStore::OpenProductKey();
+    WindowFileDialogs dialogs(commandStore, protectionOptions, download);
+    FileCommands commands(progress, dialogs);
     WindowGathering gathering(fileList);
 
     MainWindowServices services;
@@ -70,8 +74,6 @@ int RunProgram(const QStringList& arguments)
     services.backupExists = [](const QString& path) { return BackupExists(path); };
     services.readOnly = [](const QString& path) { return IsReadOnlyFile(path); };
     TFormKestrix form(SettingsStore::OpenProductKey(), options, services);
-    FormEncryptionOptions();
-    FormDownload();
     TranslateApplication();
 
     if (line.mode & cmOpenWindow) {
@@ -81,7 +83,7 @@ int RunProgram(const QStringList& arguments)
         return QApplication::exec();
     }
     // The batch: the options dialog is the only window the user sees.
-    SetStandaloneMode(true);
+    protectionOptions.SetStandaloneMode(true);
     return int(RunBatch(line, dialogs));
 }
 

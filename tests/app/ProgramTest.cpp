@@ -6,18 +6,22 @@
 #include "QtPrinters.h"
 
 #include "protection/ui/UnitEncryptionOptions.h"
+#include "shell/ui/UnitKestrix.h"
 #include "support/Translation.h"
 #include "support/ui/ModalDialog.h"
 #include "support/ui/UnitDownload.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace kestrix;
@@ -97,15 +101,22 @@ TEST_F(Program, InPlaceRunKeepsTheOriginal)
     table.Insert("TFormEncryptionOptions", "Encryption", "Verschluesselung");
     table.Insert("TFormDownload", "Downloading File", "Lade Datei");
     Write("a.html", page);
-    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [](QDialog& dialog) {
+    QString downloadTitle;
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [&](QDialog& dialog) {
                           auto& form = static_cast<TFormEncryptionOptions&>(dialog);
                           EXPECT_EQ(form.PageControl->tabText(0), S("Verschluesselung"));
+                          for (QWidget* window : QApplication::topLevelWidgets())
+                              if (auto* download = qobject_cast<TFormDownload*>(window))
+                                  downloadTitle = download->windowTitle();
                       }});
     EXPECT_EQ(Run({S("-e"), S("-i"), Path("a.html"), Path("a.html")}), 0);
     EXPECT_EQ(Read(Path("a.html.kestrix")), page);
     EXPECT_TRUE(Read(Path("a.html")).contains("kestrix-content"));
     EXPECT_EQ(QueuedModalAnswerCount(), 0u);
-    EXPECT_EQ(FormDownload().windowTitle(), S("Lade Datei"));
+    EXPECT_EQ(downloadTitle, S("Lade Datei"));
+    // The windows were the run's own: none outlives it.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        EXPECT_EQ(qobject_cast<TFormDownload*>(window), nullptr);
     table.Clear();
     // The options were stored for the next run.
     EXPECT_TRUE(QFile::exists(dir.filePath(S("XDG_CONFIG_HOME/Marquell/Marquell Kestrix.conf"))));
@@ -157,6 +168,33 @@ TEST_F(Program, DownloadedPageSavedWhereTheUserSays)
     EXPECT_EQ(Run({S("-e"), S("-i"), server.Url("/page.html"), Path("ignored.html")}), 0);
     EXPECT_TRUE(Read(Path("saved.html")).contains("kestrix-content"));
     EXPECT_FALSE(QFile::exists(Path("ignored.html")));
+}
+
+TEST_F(Program, WindowModeRunsUntilTheMainWindowCloses)
+{
+    // Once the deferred start-up step has run, close the main window as the
+    // user would; the program then ends and takes every window with it.
+    QString shownPath = S("unset");
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* form = qobject_cast<TFormKestrix*>(window);
+                form && form->isVisible() && form->Started) {
+                poll.stop();
+                shownPath = form->StartPath;
+                form->close();
+            }
+    });
+    poll.start(10);
+    EXPECT_EQ(Run({dir.path()}), 0);
+    EXPECT_EQ(shownPath, QString()) << "the start location is used once";
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+    // The options were saved on closing, the window's own state when it was
+    // destroyed.
+    QSettings stored(dir.filePath(S("XDG_CONFIG_HOME/Marquell/Marquell Kestrix.conf")),
+                     QSettings::IniFormat);
+    EXPECT_TRUE(stored.contains(S("FormKestrixOptions/EditFileFilter.Text")));
+    EXPECT_TRUE(stored.contains(S("FormKestrix/Width")));
 }
 
 TEST_F(Program, ThirdNameIsAUsageError)

@@ -36,28 +36,27 @@ bool WindowFileDialogs::AskProtectionOptions(const std::string& pageText, Protec
 {
     // The dialog keeps the form start-up gave it: stand-alone, with its
     // own menu bar, only in the command-line batch.
-    LoadProtectionOptions(store_);
-    if (!EditProtectionOptions(engine, pageText))
+    LoadProtectionOptions(protectionOptions_, store_);
+    if (!EditProtectionOptions(protectionOptions_, engine, pageText))
         return false;
-    if (!SaveProtectionOptions(store_))
+    if (!SaveProtectionOptions(protectionOptions_, store_))
         ShowError(FormatMessage(Tr("Unable to write %s"), {Tr("the stored settings")}));
     return true;
 }
 
 DownloadStatus WindowFileDialogs::DownloadUrl(const QString& caption, QString& location)
 {
-    TFormDownload& dialog = FormDownload();
-    if (dialog.DownloadUrl(caption, location))
+    if (download_.DownloadUrl(caption, location))
         return DownloadStatus::Succeeded;
-    return dialog.LastStatus();
+    return download_.LastStatus();
 }
 
 bool WindowFileDialogs::PromptSaveFile(const QString& filter, const QString& defaultExtension,
                                        QString& path)
 {
-    if (!kestrix::PromptSaveFile(QString(), filter, defaultExtension))
+    if (!savePrompt_.Prompt(QString(), filter, defaultExtension))
         return false;
-    path = SaveFileDialogFileName();
+    path = savePrompt_.FileName();
     return true;
 }
 

@@ -4,18 +4,27 @@
 #pragma once
 
 #include "processing/FileCommands.h"
+#include "support/ui/WebDialogs.h"
 
 class QWidget;
 
 namespace kestrix {
 
 class SettingsStore;
+class TFormDownload;
+class TFormEncryptionOptions;
 
 class WindowFileDialogs : public FileCommandDialogs
 {
 public:
-    // The protection settings are loaded from, and saved to, `store`.
-    explicit WindowFileDialogs(SettingsStore& store) : store_(store) {}
+    // The protection settings are loaded from, and saved to, `store`. The
+    // two dialogs are the program's own, created at start-up and reused for
+    // every file; the save prompt is this object's, created on first use.
+    WindowFileDialogs(SettingsStore& store, TFormEncryptionOptions& protectionOptions,
+                      TFormDownload& download)
+        : store_(store), protectionOptions_(protectionOptions), download_(download)
+    {
+    }
 
     // The window that owns the message boxes: the main window in window
     // mode; none (the default) in the command-line batch.
@@ -30,6 +39,9 @@ public:
 
 private:
     SettingsStore& store_;
+    TFormEncryptionOptions& protectionOptions_;
+    TFormDownload& download_;
+    SaveFilePrompt savePrompt_;
     QWidget* owner_ = nullptr;
 };
 

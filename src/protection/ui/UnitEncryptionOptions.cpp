@@ -14,7 +14,6 @@
 #include "support/ui/UnitAboutBox.h"
 #include "support/ui/WebDialogs.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -74,14 +73,6 @@ std::pair<QWidget*, QLabel*> AddOptionsPage(QTabWidget* tabs, const char* sheetN
     layout->addWidget(group);
     layout->addStretch(1);
     return {sheet, panel};
-}
-
-TFormEncryptionOptions* formEncryptionOptions = nullptr;
-
-void DeleteFormEncryptionOptions()
-{
-    delete formEncryptionOptions;
-    formEncryptionOptions = nullptr;
 }
 
 } // namespace
@@ -474,18 +465,9 @@ void TFormEncryptionOptions::miInternetPropertiesClick()
     ExecModal(box);
 }
 
-TFormEncryptionOptions& FormEncryptionOptions()
+bool EditProtectionOptions(TFormEncryptionOptions& form, ProtectionEngine& engine,
+                           const std::string& pageText)
 {
-    if (!formEncryptionOptions) {
-        formEncryptionOptions = new TFormEncryptionOptions;
-        qAddPostRoutine(DeleteFormEncryptionOptions);
-    }
-    return *formEncryptionOptions;
-}
-
-bool EditProtectionOptions(ProtectionEngine& engine, const std::string& pageText)
-{
-    TFormEncryptionOptions& form = FormEncryptionOptions();
     form.SetProtectionParts(engine.parts);
     if (!form.EditProtectionOptions(pageText))
         return false;
@@ -493,19 +475,14 @@ bool EditProtectionOptions(ProtectionEngine& engine, const std::string& pageText
     return true;
 }
 
-void SetStandaloneMode(bool on)
+void LoadProtectionOptions(TFormEncryptionOptions& form, const SettingsStore& store)
 {
-    FormEncryptionOptions().SetStandaloneMode(on);
+    LoadFormState(form, store);
 }
 
-void LoadProtectionOptions(const SettingsStore& store)
+bool SaveProtectionOptions(const TFormEncryptionOptions& form, SettingsStore& store)
 {
-    LoadFormState(FormEncryptionOptions(), store);
-}
-
-bool SaveProtectionOptions(SettingsStore& store)
-{
-    return SaveFormState(FormEncryptionOptions(), store) && store.Flush();
+    return SaveFormState(form, store) && store.Flush();
 }
 
 } // namespace kestrix

@@ -133,21 +133,17 @@ private:
     bool optimiseActive_ = false;
 };
 
-// The program's one options dialog, created on first use (start-up creates
-// it with the other windows).
-TFormEncryptionOptions& FormEncryptionOptions();
-
-// Shows that dialog with the pages of the engine's parts and the page for
+// Shows the dialog with the pages of the engine's parts and the page for
 // the preview (empty: none). On OK the engine takes the values shown and
 // whether the optimisation runs, and the result is true; on Cancel the
 // engine is left as it was.
-bool EditProtectionOptions(ProtectionEngine& engine, const std::string& pageText);
-void SetStandaloneMode(bool on);
+bool EditProtectionOptions(TFormEncryptionOptions& form, ProtectionEngine& engine,
+                           const std::string& pageText);
 
 // Loads the dialog's controls from the store (section FormEncryptionOptions)
 // before a showing, and saves them after OK. False when a value could not
 // be written.
-void LoadProtectionOptions(const SettingsStore& store);
-bool SaveProtectionOptions(SettingsStore& store);
+void LoadProtectionOptions(TFormEncryptionOptions& form, const SettingsStore& store);
+bool SaveProtectionOptions(const TFormEncryptionOptions& form, SettingsStore& store);
 
 } // namespace kestrix

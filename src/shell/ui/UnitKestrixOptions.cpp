@@ -6,7 +6,6 @@
 #include "support/ui/ModalDialog.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -28,14 +27,6 @@ QCheckBox* MakeCheckBox(const char* name, const char* caption, bool checked, QWi
     auto* box = MakeNamed<QCheckBox>(name, caption, parent);
     box->setChecked(checked);
     return box;
-}
-
-TFormKestrixOptions* formKestrixOptions = nullptr;
-
-void DeleteFormKestrixOptions()
-{
-    delete formKestrixOptions;
-    formKestrixOptions = nullptr;
 }
 
 } // namespace
@@ -167,15 +158,6 @@ bool EditApplicationOptions(TFormKestrixOptions& form, SettingsStore& store)
     SaveFormState(form, store);
     store.Flush();
     return true;
-}
-
-TFormKestrixOptions& FormKestrixOptions()
-{
-    if (!formKestrixOptions) {
-        formKestrixOptions = new TFormKestrixOptions;
-        qAddPostRoutine(DeleteFormKestrixOptions);
-    }
-    return *formKestrixOptions;
 }
 
 } // namespace kestrix

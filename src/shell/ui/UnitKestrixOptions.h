@@ -60,7 +60,4 @@ private:
 // controls are saved and the result is true.
 bool EditApplicationOptions(TFormKestrixOptions& form, SettingsStore& store);
 
-// The program's one application options dialog, created on first use.
-TFormKestrixOptions& FormKestrixOptions();
-
 } // namespace kestrix

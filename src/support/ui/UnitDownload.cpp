@@ -6,7 +6,6 @@
 #include "support/ui/DialogParts.h"
 #include "support/ui/ModalDialog.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
@@ -50,14 +49,6 @@ void DrawSheet(QPainter& painter, const QPointF& centre)
         const qreal y = sheet.top() + 5 + line * 3.5;
         painter.drawLine(QPointF(sheet.left() + 3, y), QPointF(sheet.right() - 3, y));
     }
-}
-
-TFormDownload* formDownload = nullptr;
-
-void DeleteFormDownload()
-{
-    delete formDownload;
-    formDownload = nullptr;
 }
 
 } // namespace
@@ -256,15 +247,6 @@ void TFormDownload::DownloadFinished()
         return;
     lastStatus_ = download_->Status();
     done(lastStatus_ == DownloadStatus::Cancelled ? QDialog::Rejected : QDialog::Accepted);
-}
-
-TFormDownload& FormDownload()
-{
-    if (!formDownload) {
-        formDownload = new TFormDownload;
-        qAddPostRoutine(DeleteFormDownload);
-    }
-    return *formDownload;
 }
 
 } // namespace kestrix

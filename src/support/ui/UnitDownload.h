@@ -86,8 +86,4 @@ private:
     DownloadStatus lastStatus_ = DownloadStatus::Running;
 };
 
-// The program's one download dialog, created on first use (start-up creates
-// it with the other windows) and reused for every download.
-TFormDownload& FormDownload();
-
 } // namespace kestrix

@@ -94,14 +94,6 @@ QStringList NameFilters(const QString& filter)
     return filters;
 }
 
-SaveDialog* saveDialog = nullptr;
-
-void DeleteSaveDialog()
-{
-    delete saveDialog;
-    saveDialog = nullptr;
-}
-
 } // namespace
 
 void OpenWebPage(const QString& url)
@@ -120,18 +112,20 @@ void OpenWebPage(const QString& url)
     OpenUrlWithDesktop(url);
 }
 
-QFileDialog& SaveFileDialog()
+SaveFilePrompt::SaveFilePrompt() = default;
+SaveFilePrompt::~SaveFilePrompt() = default;
+
+QFileDialog& SaveFilePrompt::Dialog()
 {
-    if (!saveDialog) {
-        saveDialog = new SaveDialog;
-        qAddPostRoutine(DeleteSaveDialog);
-    }
-    return *saveDialog;
+    if (!dialog_)
+        dialog_ = std::make_unique<SaveDialog>();
+    return *dialog_;
 }
 
-bool PromptSaveFile(const QString& path, const QString& filter, const QString& defaultExtension)
+bool SaveFilePrompt::Prompt(const QString& path, const QString& filter,
+                            const QString& defaultExtension)
 {
-    QFileDialog& dialog = SaveFileDialog();
+    QFileDialog& dialog = Dialog();
     // The folder keeps its separators ("/" is the separator here); only the
     // characters no folder name may hold are dropped.
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -160,11 +154,11 @@ bool PromptSaveFile(const QString& path, const QString& filter, const QString& d
     return ExecModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
 }
 
-QString SaveFileDialogFileName()
+QString SaveFilePrompt::FileName() const
 {
-    if (!saveDialog)
+    if (!dialog_ || dialog_->result() != QDialog::Accepted)
         return QString();
-    const QStringList files = saveDialog->selectedFiles();
+    const QStringList files = dialog_->selectedFiles();
     return files.isEmpty() ? QString() : files.first();
 }
 

@@ -11,6 +11,7 @@
 #include "shell/SettingsStore.h"
 #include "shell/ui/AskWithMemory.h"
 #include "support/ui/ModalDialog.h"
+#include "support/ui/UnitDownload.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -54,7 +55,9 @@ protected:
     QTemporaryDir dir;
     SettingsStore store = SettingsStore::InMemory();
     SettingsStore answers = SettingsStore::InMemory();
-    WindowFileDialogs dialogs{store};
+    TFormEncryptionOptions protectionOptions;
+    TFormDownload download;
+    WindowFileDialogs dialogs{store, protectionOptions, download};
     TFormFileProgress progress;
     FileCommands commands{progress, dialogs};
 };
@@ -65,7 +68,7 @@ TEST_F(FileDialogsTest, CancelInTheOptionsDialogStoresNothingAndWritesNothing)
     QString shownLevel;
     bool menuShown = true;
     QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false, [&](QDialog&) {
-                          TFormEncryptionOptions& form = FormEncryptionOptions();
+                          TFormEncryptionOptions& form = protectionOptions;
                           shownLevel = form.ComboBoxDepthLevel->currentText();
                           menuShown = form.StandaloneMode();
                           form.ComboBoxDepthLevel->setCurrentIndex(0);
@@ -82,9 +85,8 @@ TEST_F(FileDialogsTest, CancelInTheOptionsDialogStoresNothingAndWritesNothing)
 TEST_F(FileDialogsTest, OkStoresTheValuesAndSecuresWithThem)
 {
     const QString file = Make(QStringLiteral("index.html"));
-    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false, [&](QDialog&) {
-                          FormEncryptionOptions().ComboBoxDepthLevel->setCurrentIndex(1);
-                      }});
+    QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
+                      [&](QDialog&) { protectionOptions.ComboBoxDepthLevel->setCurrentIndex(1); }});
     commands.SecureFiles({file}, partEncrypt);
     EXPECT_EQ(store.ReadInteger(section, QStringLiteral("ComboBoxDepthLevel.ItemIndex"), -1), 1);
     ProtectionEngine expected;

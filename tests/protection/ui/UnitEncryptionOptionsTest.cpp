@@ -319,9 +319,9 @@ TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
         return s;
     }();
 
-    // The program's dialog, as the callers use it.
-    LoadProtectionOptions(store);
-    TFormEncryptionOptions& form = FormEncryptionOptions();
+    // The dialog as the callers use it.
+    TFormEncryptionOptions form;
+    LoadProtectionOptions(form, store);
     EXPECT_EQ(form.Settings(), before);
     QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Rejected, false, [&](QDialog&) {
                           form.ButtonRestoreDefaults->click();
@@ -332,7 +332,7 @@ TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
     engine.SetProtectionParts(partEncrypt);
     engine.settings.StrengthLevel = 1;
     const ProtectionEngine untouched = engine;
-    EXPECT_FALSE(EditProtectionOptions(engine, ""));
+    EXPECT_FALSE(EditProtectionOptions(form, engine, ""));
     // Cancel: the caller's engine is left as it was.
     EXPECT_EQ(engine.settings, untouched.settings);
     EXPECT_EQ(engine.parts, untouched.parts);
@@ -340,18 +340,18 @@ TEST_F(EncryptionOptionsTest, DefaultsThenCancelLeavesTheStoreAlone)
     LoadProtectionSettings(store, after);
     EXPECT_EQ(after, before);
     // The next showing starts again from the store.
-    LoadProtectionOptions(store);
+    LoadProtectionOptions(form, store);
     EXPECT_EQ(form.Settings(), before);
 
     // OK and save: the values shown are stored.
     QueueModalAnswer({ModalAnswer::Kind::Button, QDialog::Accepted, false,
                       [&](QDialog&) { form.CheckBoxStatusBar->setChecked(true); }});
-    EXPECT_TRUE(EditProtectionOptions(engine, ""));
+    EXPECT_TRUE(EditProtectionOptions(form, engine, ""));
     // OK: the engine takes the values shown and keeps its parts.
     EXPECT_EQ(engine.settings, form.Settings());
     EXPECT_TRUE(engine.settings.DisableStatusBar);
     EXPECT_EQ(engine.parts, ProtectionParts(partEncrypt));
-    ASSERT_TRUE(SaveProtectionOptions(store));
+    ASSERT_TRUE(SaveProtectionOptions(form, store));
     EXPECT_EQ(store.ReadString(section, S("CheckBoxStatusBar.Checked"), {}), S("1"));
 }
 

@@ -30,7 +30,7 @@ TEST(Screenshots, DownloadInProgress)
     QTemporaryDir cache;
     qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     LocalHttpServer server;
-    TFormDownload& form = FormDownload();
+    TFormDownload form;
     QTimer poll;
     bool seen = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {

@@ -175,7 +175,7 @@ TEST_F(FormDownloadTest, ExistingLocalFileReturnsAtOnce)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
-    TFormDownload& form = FormDownload();
+    TFormDownload form;
     bool shown = false;
     QTimer::singleShot(0, [&] {
         shown = form.isVisible();
@@ -190,7 +190,7 @@ TEST_F(FormDownloadTest, ExistingLocalFileReturnsAtOnce)
 
 TEST_F(FormDownloadTest, PageIsFetchedWhileTheDialogShows)
 {
-    TFormDownload& form = FormDownload();
+    TFormDownload form;
     QString location = server_.Url("/page.html");
     EXPECT_TRUE(form.DownloadUrl(S("Downloading Page..."), location));
     EXPECT_EQ(form.ModalResult(), QDialog::Accepted);
@@ -215,7 +215,7 @@ TEST_F(FormDownloadTest, PageIsFetchedWhileTheDialogShows)
 
 TEST_F(FormDownloadTest, CancelEscapeAndCloseGiveCancel)
 {
-    TFormDownload& form = FormDownload();
+    TFormDownload form;
     enum class How { Button, Escape, Close };
     for (How how : {How::Button, How::Escape, How::Close}) {
         SCOPED_TRACE(int(how));
@@ -284,7 +284,7 @@ TEST_F(WebDownloadTest, EveryStageOfTheTransferIsReported)
 
 TEST_F(FormDownloadTest, TheDialogReactsBeforeTheFirstByteArrives)
 {
-    TFormDownload& form = FormDownload();
+    TFormDownload form;
     bool reacted = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -304,7 +304,7 @@ TEST_F(FormDownloadTest, TheDialogReactsBeforeTheFirstByteArrives)
 
 TEST_F(FormDownloadTest, ClosedBeforeTheFirstPaintNeverStarts)
 {
-    TFormDownload& form = FormDownload();
+    TFormDownload form;
     // Rejected before the event loop paints: the transfer never starts.
     QMetaObject::invokeMethod(
         &form, [&] { form.reject(); }, Qt::QueuedConnection);

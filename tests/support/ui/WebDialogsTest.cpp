@@ -23,18 +23,19 @@ TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QFileDialog& dialog = SaveFileDialog();
-    EXPECT_EQ(&dialog, &SaveFileDialog());
+    SaveFilePrompt prompt;
+    QFileDialog& dialog = prompt.Dialog();
+    EXPECT_EQ(&dialog, &prompt.Dialog());
 
     QString proposed;
     QTimer::singleShot(0, [&] {
         proposed = dialog.selectedFiles().value(0);
         QMetaObject::invokeMethod(&dialog, "accept");
     });
-    ASSERT_TRUE(PromptSaveFile(dir.path() + S("/my<page>.htm"),
-                               S("HTML files (*.htm *.html);;All files (*)"), S("html")));
+    ASSERT_TRUE(prompt.Prompt(dir.path() + S("/my<page>.htm"),
+                              S("HTML files (*.htm *.html);;All files (*)"), S("html")));
     EXPECT_EQ(QFileInfo(proposed).fileName(), S("mypage.htm"));
-    EXPECT_EQ(QFileInfo(SaveFileDialogFileName()).absoluteFilePath(),
+    EXPECT_EQ(QFileInfo(prompt.FileName()).absoluteFilePath(),
               QDir(dir.path()).absoluteFilePath(S("mypage.htm")));
 
     // An empty path proposes no name, even after an earlier choice.
@@ -43,7 +44,7 @@ TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
         proposedAgain = dialog.findChild<QLineEdit*>(S("fileNameEdit"))->text();
         dialog.reject();
     });
-    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    EXPECT_FALSE(prompt.Prompt(QString(), S("All files (*)"), S("html")));
     EXPECT_EQ(proposedAgain, QString());
 
     // Cancelled: false. A filter of description and pattern pairs gives
@@ -54,8 +55,10 @@ TEST(WebHelpers, SavePromptProposesTheCleanedNameAndReturnsTheChoice)
         dialog.reject();
     });
     EXPECT_FALSE(
-        PromptSaveFile(QString(), S("HTML Files (*.html)|*.html|Pages|*.htm;*.html"), S("html")));
+        prompt.Prompt(QString(), S("HTML Files (*.html)|*.html|Pages|*.htm;*.html"), S("html")));
     EXPECT_EQ(filters, QStringList({S("HTML Files (*.html)"), S("Pages (*.htm *.html)")}));
+    // A cancelled prompt leaves no chosen name behind.
+    EXPECT_EQ(prompt.FileName(), QString());
 }
 
 TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
@@ -67,7 +70,8 @@ TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner));
-    QFileDialog& dialog = SaveFileDialog();
+    SaveFilePrompt prompt;
+    QFileDialog& dialog = prompt.Dialog();
     bool stillOpen = false;
     QTimer::singleShot(0, [&] {
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -80,14 +84,15 @@ TEST(WebHelpers, SavePromptRefusesAReadOnlyFile)
         });
         QMetaObject::invokeMethod(&dialog, "accept");
     });
-    EXPECT_FALSE(PromptSaveFile(path, S("All files (*)"), QString()));
+    EXPECT_FALSE(prompt.Prompt(path, S("All files (*)"), QString()));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     EXPECT_TRUE(stillOpen);
 }
 
 TEST(WebHelpers, SavePromptKeepsItsSize)
 {
-    QFileDialog& dialog = SaveFileDialog();
+    SaveFilePrompt prompt;
+    QFileDialog& dialog = prompt.Dialog();
     QSize shown, afterResize;
     bool grip = true;
     bool maximizable = true;
@@ -100,7 +105,7 @@ TEST(WebHelpers, SavePromptKeepsItsSize)
         afterResize = dialog.size();
         dialog.reject();
     });
-    EXPECT_FALSE(PromptSaveFile(QString(), S("All files (*)"), S("html")));
+    EXPECT_FALSE(prompt.Prompt(QString(), S("All files (*)"), S("html")));
     EXPECT_FALSE(grip);
     EXPECT_FALSE(maximizable);
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
