@@ -14,25 +14,46 @@ namespace kestrix {
 
 namespace {
 
-// Replaces every occurrence of `tag` (upper case, exact form) in the page,
-// without regard to case, by one blank. The page is rebuilt once, and only
-// when the tag occurs.
-void ReplaceEndTag(std::string& page, std::string_view tag)
+// Steps 1 to 3: every "</P>", "</TR>" and "</TD>" whose switch is on,
+// without regard to case but only in that exact form, replaced by one blank.
+// One pass does all three: no two of the tags overlap, and a blank put in
+// the place of one cannot complete another, so the result is the one the
+// three steps give one after another. Returns false, leaving `out` alone,
+// when no tag occurs.
+bool ReplaceEndTags(std::string_view page, const ProtectionSettings& settings, std::string& out)
 {
-    size_t pos = FindNoCase(page, tag);
-    if (pos == std::string::npos)
-        return;
-    std::string out;
-    out.reserve(page.size());
+    if (!settings.RemoveEndP && !settings.RemoveEndTR && !settings.RemoveEndTD)
+        return false;
+    // The length of a tag to replace at `pos` (just past "</"), else 0.
+    auto tagAt = [&](size_t pos) -> size_t {
+        const char a = pos < page.size() ? char(page[pos] & ~0x20) : 0;
+        if (a == 'P')
+            return settings.RemoveEndP && pos + 1 < page.size() && page[pos + 1] == '>' ? 4 : 0;
+        if (a != 'T' || pos + 2 >= page.size() || page[pos + 2] != '>')
+            return 0;
+        const char b = char(page[pos + 1] & ~0x20);
+        return (b == 'R' && settings.RemoveEndTR) || (b == 'D' && settings.RemoveEndTD) ? 5 : 0;
+    };
     size_t last = 0;
-    while (pos != std::string::npos) {
+    bool found = false;
+    for (size_t pos = page.find("</"); pos != std::string_view::npos;
+         pos = page.find("</", pos + 2)) {
+        const size_t length = tagAt(pos + 2);
+        if (length == 0)
+            continue;
+        if (!found) {
+            out.clear();
+            out.reserve(page.size());
+            found = true;
+        }
         out.append(page, last, pos - last);
         out += ' ';
-        last = pos + tag.size();
-        pos = FindNoCase(page, tag, last);
+        last = pos + length;
+        pos = last - 2;
     }
-    out.append(page, last, std::string::npos);
-    page.swap(out);
+    if (found)
+        out.append(page, last, std::string_view::npos);
+    return found;
 }
 
 bool IsLineBreak(char c)
@@ -497,20 +518,15 @@ bool OptimiseNeedsDocumentModel(std::string_view page, const ProtectionSettings&
     return false;
 }
 
-void OptimisePage(std::string& page, const ProtectionSettings& settings)
-{
-    // Steps 1 to 3: textual replacement of end tags.
-    if (settings.RemoveEndP)
-        ReplaceEndTag(page, "</P>");
-    if (settings.RemoveEndTR)
-        ReplaceEndTag(page, "</TR>");
-    if (settings.RemoveEndTD)
-        ReplaceEndTag(page, "</TD>");
+namespace {
 
-    // Steps 4 to 7 and the two further switches, on the document tree of
-    // the page as the end-tag replacements left it.
+// Steps 4 to 7 and the two further switches, on the document tree of the
+// text as the end-tag replacements left it. Returns false, leaving `out`
+// alone, when nothing is edited.
+bool EditDocument(std::string_view page, const ProtectionSettings& settings, std::string& out)
+{
     if (!OptimiseNeedsDocumentModel(page, settings))
-        return;
+        return false;
     HtmlDocument doc(page);
     if (!doc.IsParsed())
         throw Failure(
@@ -527,7 +543,7 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
     if (settings.MergeWhitespace)
         MergeWhitespace(doc, guard);
     if (!doc.HasEdits())
-        return;
+        return false;
     // A removal must not join its neighbours into new markup ("<" + "<!---->"
     // + "b>" would become a tag); such removals are taken back. Taking one
     // back can expose another join, so this repeats; should it not settle in
@@ -543,7 +559,29 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
         if (!cancelled)
             break;
     }
-    page.swap(text);
+    out.swap(text);
+    return true;
+}
+
+} // namespace
+
+void OptimisePage(std::string& page, const ProtectionSettings& settings)
+{
+    std::string text;
+    if (ReplaceEndTags(page, settings, text))
+        page.swap(text);
+    if (EditDocument(page, settings, text))
+        page.swap(text);
+}
+
+std::string OptimisedPage(std::string_view page, const ProtectionSettings& settings)
+{
+    std::string replaced, edited;
+    const bool endTags = ReplaceEndTags(page, settings, replaced);
+    const std::string_view text = endTags ? std::string_view(replaced) : page;
+    if (EditDocument(text, settings, edited))
+        return edited;
+    return endTags ? replaced : std::string(page);
 }
 
 } // namespace kestrix

@@ -23,6 +23,10 @@ namespace kestrix {
 // replacements only.
 void OptimisePage(std::string& page, const ProtectionSettings& settings);
 
+// The same for a page that stays as it is: returns the optimised text (the
+// page's own bytes when nothing changes). A failure leaves nothing behind.
+std::string OptimisedPage(std::string_view page, const ProtectionSettings& settings);
+
 // True when an enabled document-tree step could find something to edit in
 // the page; when false, OptimisePage does not parse the page at all.
 bool OptimiseNeedsDocumentModel(std::string_view page, const ProtectionSettings& settings);
