@@ -15,6 +15,8 @@
 
 namespace kestrix {
 
+class LargeBuffer;
+
 // A range of bytes of the page.
 struct HtmlSpan
 {
@@ -135,6 +137,9 @@ public:
     // The page with every recorded edit applied; `removals`, when given,
     // receives where each removal joined its neighbours.
     std::string Text(std::vector<Removal>* removals = nullptr) const;
+    // The same into `out` (large-page memory for a large page), which it
+    // replaces.
+    void WriteText(LargeBuffer& out, std::vector<Removal>* removals = nullptr) const;
 
 private:
     struct Parse;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <string_view>
 
 namespace kestrix {
@@ -18,6 +19,25 @@ inline constexpr size_t largeBufferThreshold = size_t(1) << 20;
 // ReleaseLargeMemory and the same size.
 void* AllocateLargeMemory(size_t size);
 void ReleaseLargeMemory(void* memory, size_t size);
+
+// An allocator for containers that may grow large (lists of a page's
+// nodes), with the memory above.
+template <typename T> struct LargeAllocator
+{
+    using value_type = T;
+    LargeAllocator() = default;
+    template <typename U> LargeAllocator(const LargeAllocator<U>&) {}
+    T* allocate(size_t n)
+    {
+        if (n > size_t(-1) / sizeof(T))
+            throw std::bad_alloc();
+        if (void* memory = AllocateLargeMemory(n * sizeof(T)))
+            return static_cast<T*>(memory);
+        throw std::bad_alloc();
+    }
+    void deallocate(T* memory, size_t n) { ReleaseLargeMemory(memory, n * sizeof(T)); }
+    template <typename U> bool operator==(const LargeAllocator<U>&) const { return true; }
+};
 
 // A byte buffer of a fixed capacity with a filled length, for page text read
 // or built once. Not initialised: only the filled bytes are defined.

@@ -3,6 +3,7 @@
 
 #include "platform/Errors.h"
 #include "platform/HtmlDocument.h"
+#include "platform/LargeBuffer.h"
 #include "platform/MessageTranslator.h"
 #include "protection/PageText.h"
 
@@ -14,13 +15,53 @@ namespace kestrix {
 
 namespace {
 
+// The optimised text is built in a string for OptimisePage, and in
+// large-page memory for OptimisePageInto (a whole page, touched once).
+void StartText(std::string& text, size_t capacity)
+{
+    text.clear();
+    text.reserve(capacity);
+}
+void StartText(LargeBuffer& text, size_t capacity)
+{
+    text.SetSize(0);
+    text.Reserve(capacity);
+}
+void AppendText(std::string& text, std::string_view piece)
+{
+    text += piece;
+}
+void AppendText(LargeBuffer& text, std::string_view piece)
+{
+    text.Append(piece.data(), piece.size());
+}
+std::string_view TextView(const std::string& text)
+{
+    return text;
+}
+std::string_view TextView(const LargeBuffer& text)
+{
+    return text.View();
+}
+void EditedText(const HtmlDocument& doc, std::string& text,
+                std::vector<HtmlDocument::Removal>* removals)
+{
+    text = doc.Text(removals);
+}
+void EditedText(const HtmlDocument& doc, LargeBuffer& text,
+                std::vector<HtmlDocument::Removal>* removals)
+{
+    doc.WriteText(text, removals);
+}
+
 // Steps 1 to 3: every "</P>", "</TR>" and "</TD>" whose switch is on,
 // without regard to case but only in that exact form, replaced by one blank.
 // One pass does all three: no two of the tags overlap, and a blank put in
 // the place of one cannot complete another, so the result is the one the
 // three steps give one after another. Returns false, leaving `out` alone,
 // when no tag occurs.
-bool ReplaceEndTags(std::string_view page, const ProtectionSettings& settings, std::string& out)
+template <typename Text>
+bool ReplaceEndTags(std::string_view page, const ProtectionSettings& settings, Text& out)
 {
     if (!settings.RemoveEndP && !settings.RemoveEndTR && !settings.RemoveEndTD)
         return false;
@@ -42,17 +83,16 @@ bool ReplaceEndTags(std::string_view page, const ProtectionSettings& settings, s
         if (length == 0)
             continue;
         if (!found) {
-            out.clear();
-            out.reserve(page.size());
+            StartText(out, page.size());
             found = true;
         }
-        out.append(page, last, pos - last);
-        out += ' ';
+        AppendText(out, page.substr(last, pos - last));
+        AppendText(out, " ");
         last = pos + length;
         pos = last - 2;
     }
     if (found)
-        out.append(page, last, std::string_view::npos);
+        AppendText(out, page.substr(last));
     return found;
 }
 
@@ -523,7 +563,8 @@ namespace {
 // Steps 4 to 7 and the two further switches, on the document tree of the
 // text as the end-tag replacements left it. Returns false, leaving `out`
 // alone, when nothing is edited.
-bool EditDocument(std::string_view page, const ProtectionSettings& settings, std::string& out)
+template <typename Text>
+bool EditDocument(std::string_view page, const ProtectionSettings& settings, Text& out)
 {
     if (!OptimiseNeedsDocumentModel(page, settings))
         return false;
@@ -548,18 +589,16 @@ bool EditDocument(std::string_view page, const ProtectionSettings& settings, std
     // + "b>" would become a tag); such removals are taken back. Taking one
     // back can expose another join, so this repeats; should it not settle in
     // eight rounds, every removal is taken back.
-    std::string text;
     for (int round = 0;; ++round) {
         std::vector<HtmlDocument::Removal> removals;
-        text = doc.Text(&removals);
+        EditedText(doc, out, &removals);
         bool cancelled = false;
         for (const HtmlDocument::Removal& removal : removals)
-            if (round >= 8 || JoinCreatesMarkup(text, removal.position))
+            if (round >= 8 || JoinCreatesMarkup(TextView(out), removal.position))
                 cancelled = doc.CancelEdit(removal.offset) || cancelled;
         if (!cancelled)
             break;
     }
-    out.swap(text);
     return true;
 }
 
@@ -574,14 +613,15 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
         page.swap(text);
 }
 
-std::string OptimisedPage(std::string_view page, const ProtectionSettings& settings)
+bool OptimisePageInto(std::string_view page, const ProtectionSettings& settings, LargeBuffer& out)
 {
-    std::string replaced, edited;
+    LargeBuffer replaced;
     const bool endTags = ReplaceEndTags(page, settings, replaced);
-    const std::string_view text = endTags ? std::string_view(replaced) : page;
-    if (EditDocument(text, settings, edited))
-        return edited;
-    return endTags ? replaced : std::string(page);
+    if (EditDocument(endTags ? replaced.View() : page, settings, out))
+        return true;
+    if (endTags)
+        out = std::move(replaced);
+    return endTags;
 }
 
 } // namespace kestrix

@@ -1,5 +1,6 @@
 #include "protection/SecurePage.h"
 
+#include "platform/LargeBuffer.h"
 #include "protection/AccessScript.h"
 #include "protection/Optimise.h"
 #include "protection/PageText.h"
@@ -64,7 +65,7 @@ bool IsSecuredPage(std::string_view text)
 // Everything a secured page is made of, as the steps leave it.
 struct SecuredPage::Pieces
 {
-    std::string optimised;
+    LargeBuffer optimised;
     std::string_view text;  // the page, or its optimised form
     bool wholeText = false; // optimisation alone: the result is the text
     std::string_view head, tail;
@@ -83,12 +84,8 @@ SecuredPage::SecuredPage(const ProtectionEngine& engine, std::string_view page)
     try {
         // 1. Optimisation of the whole page, on a copy.
         const bool optimise = (parts & partOptimise) && engine.OptimiseActive;
-        if (optimise) {
-            p.optimised = OptimisedPage(page, settings);
-            p.text = p.optimised;
-        } else {
-            p.text = page;
-        }
+        p.text =
+            optimise && OptimisePageInto(page, settings, p.optimised) ? p.optimised.View() : page;
         const std::string_view text = p.text;
         // 2. Optimisation alone.
         if (!(parts & (partEncrypt | partLimitAccess))) {
@@ -224,7 +221,8 @@ bool ProtectionEngine::SecurePage(std::string& page) const
     if (!(parts & (partEncrypt | partLimitAccess))) {
         if ((parts & partOptimise) && OptimiseActive) {
             try {
-                std::string optimised = OptimisedPage(page, settings);
+                std::string optimised = page;
+                OptimisePage(optimised, settings);
                 page.swap(optimised);
             } catch (const Cancelled&) {
                 return false;
