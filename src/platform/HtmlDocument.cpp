@@ -172,10 +172,19 @@ struct HtmlDocument::Parse
     std::vector<const GumboNode*, LargeAllocator<const GumboNode*>> nodes;
     std::vector<NodeInfo, LargeAllocator<NodeInfo>> info;
 
-    // The nodes of one kind, in document order.
-    std::vector<HtmlNode> OfKind(NodeKind kind) const
+    // An empty list with room for every node: what is not filled is never
+    // touched, and the list is never moved while it fills.
+    HtmlNodes NodeList() const
     {
-        std::vector<HtmlNode> out;
+        HtmlNodes out;
+        out.reserve(info.size());
+        return out;
+    }
+
+    // The nodes of one kind, in document order.
+    HtmlNodes OfKind(NodeKind kind) const
+    {
+        HtmlNodes out = NodeList();
         for (size_t i = 0; i < info.size(); ++i)
             if (info[i].kind == kind)
                 out.push_back(HtmlNode(nodes[i]));
@@ -314,9 +323,9 @@ private:
 
 } // namespace
 
-std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) const
+HtmlNodes HtmlDocument::ElementsByTagName(std::string_view name) const
 {
-    std::vector<HtmlNode> out;
+    HtmlNodes out = parse_->NodeList();
     const std::vector<std::string_view> names{name};
     const TagNameSet wanted(names);
     const auto& info = parse_->info;
@@ -329,19 +338,19 @@ std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) con
     return out;
 }
 
-std::vector<HtmlNode> HtmlDocument::Comments() const
+HtmlNodes HtmlDocument::Comments() const
 {
     return parse_->OfKind(NodeKind::comment);
 }
 
-std::vector<HtmlNode> HtmlDocument::Texts() const
+HtmlNodes HtmlDocument::Texts() const
 {
     return parse_->OfKind(NodeKind::text);
 }
 
-std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
+HtmlNodes HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
 {
-    std::vector<HtmlNode> out;
+    HtmlNodes out = parse_->NodeList();
     const TagNameSet excluded(names);
     const auto& info = parse_->info;
     // In document order a node lies inside the excluded element opened last
@@ -362,9 +371,9 @@ std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_v
     return out;
 }
 
-std::vector<HtmlNode> HtmlDocument::TextsIn(const std::vector<std::string_view>& names) const
+HtmlNodes HtmlDocument::TextsIn(const std::vector<std::string_view>& names) const
 {
-    std::vector<HtmlNode> out;
+    HtmlNodes out = parse_->NodeList();
     const TagNameSet parents(names);
     const auto& info = parse_->info;
     for (size_t i = 0; i < info.size(); ++i) {

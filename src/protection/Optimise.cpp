@@ -207,7 +207,7 @@ private:
 // and those hold server code or declarations.
 void RemoveGroupComments(HtmlDocument& doc, const ProtectedRanges& guard)
 {
-    const std::vector<HtmlNode> comments = doc.Comments();
+    const HtmlNodes comments = doc.Comments();
     for (auto it = comments.rbegin(); it != comments.rend(); ++it) {
         const HtmlSpan span = doc.Source(*it);
         if (span.empty() || doc.Page().substr(span.offset, 4) != "<!--" || guard.Touches(span))
@@ -227,7 +227,7 @@ void ReplaceSimpleTags(HtmlDocument& doc, const ProtectedRanges& guard)
     static const std::pair<std::string_view, std::string_view> pairs[] = {
         {"strong", "b"}, {"em", "i"}, {"strikeout", "s"}, {"blockquote", "ul"}};
     for (const auto& [from, to] : pairs) {
-        const std::vector<HtmlNode> elements = doc.ElementsByTagName(from);
+        const HtmlNodes elements = doc.ElementsByTagName(from);
         const bool editable = std::none_of(elements.begin(), elements.end(), [&](HtmlNode e) {
             return guard.Touches(doc.StartTag(e)) || guard.Touches(doc.EndTag(e));
         });
@@ -260,7 +260,7 @@ bool FollowedByTableStructure(std::string_view page, size_t pos)
 // Step 7: the tags of every tbody removed, its rows staying in place.
 void RemoveTbody(HtmlDocument& doc, const ProtectedRanges& guard)
 {
-    const std::vector<HtmlNode> elements = doc.ElementsByTagName("tbody");
+    const HtmlNodes elements = doc.ElementsByTagName("tbody");
     for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
         const HtmlSpan start = doc.StartTag(*it);
         const HtmlSpan end = doc.EndTag(*it);
@@ -421,8 +421,10 @@ void MergeWhitespace(HtmlDocument& doc, const ProtectedRanges& guard)
     static const std::vector<std::string_view> kept = {"pre",     "textarea", "script",   "style",
                                                        "listing", "xmp",      "plaintext"};
     const std::string_view page = doc.Page();
-    std::vector<HtmlSpan> runs;
-    for (HtmlNode text : doc.TextsOutside(kept)) {
+    const HtmlNodes texts = doc.TextsOutside(kept);
+    std::vector<HtmlSpan, LargeAllocator<HtmlSpan>> runs;
+    runs.reserve(2 * texts.size());
+    for (HtmlNode text : texts) {
         const HtmlSpan span = doc.Source(text);
         if (span.empty())
             continue;
