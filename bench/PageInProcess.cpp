@@ -3,8 +3,9 @@
 // allocation), the best of RUNS (default 3), and the engine's SecurePage
 // (level 2, scrambling only) and OptimisePage (every switch), the best of
 // ten each after a first run that warms the memory up.
-//   PageInProcess FILE [RUNS]
-// prints "gumbo SECONDS", "secure-level2 SECONDS", "optimise SECONDS".
+//   PageInProcess gumbo FILE [RUNS]   prints "gumbo SECONDS"
+//   PageInProcess engine FILE         prints "secure-level2 SECONDS" and
+//                                     "optimise SECONDS"
 #include "protection/Optimise.h"
 #include "protection/SecurePage.h"
 
@@ -39,14 +40,15 @@ template <typename Prepare, typename Work> double Best(int runs, Prepare prepare
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s FILE [RUNS]\n", argv[0]);
+    const std::string what = argc >= 3 ? argv[1] : "";
+    if ((what != "gumbo" || argc > 4) && (what != "engine" || argc != 3)) {
+        std::fprintf(stderr, "usage: %s gumbo FILE [RUNS] | engine FILE\n", argv[0]);
         return 2;
     }
-    const int runs = argc == 3 ? std::max(1, std::atoi(argv[2])) : 3;
-    std::ifstream in(argv[1], std::ios::binary);
+    const int runs = argc == 4 ? std::max(1, std::atoi(argv[3])) : 3;
+    std::ifstream in(argv[2], std::ios::binary);
     if (!in) {
-        std::perror(argv[1]);
+        std::perror(argv[2]);
         return 1;
     }
     std::stringstream ss;

@@ -12,8 +12,9 @@
 #   - kestrix-cli page -e --level 2 --output F (synced and renamed) beside
 #     Debian's `minify --type html -o F` followed by `sync F`;
 #   - kestrix-cli page -o with every optimisation switch beside the parser's
-#     own parse of the same bytes in-process (best of 3), and the engine's
-#     SecurePage and OptimisePage in-process;
+#     own parse of the same bytes in-process (best of 3, taken between the
+#     runs of kestrix-cli), and the engine's SecurePage and OptimisePage
+#     in-process;
 #   - the peak memory of page -e --level 4 less that of the same command on
 #     the small page;
 #   - the start-up: the small page, median of 20, beside /bin/true and cat.
@@ -64,17 +65,19 @@ echo "transparent huge pages: $thp"
 echo "page: $size bytes (Rust std documentation bodies); small page: $(stat -c %s "$work/small.html") bytes"
 echo "kestrix-cli: $cli${before:+; before: $before}"
 
-# One run of a command: appends "wall user sys faults peakKB" to a file;
-# the wall time is taken to the nanosecond around /usr/bin/time, the rest
-# is what /usr/bin/time reports of the command.
+# Two runs of a command: appends "wall user sys faults peakKB" to a file.
+# The wall time is that of the command run alone, read from the shell's own
+# clock (no process started to read it); the rest is what /usr/bin/time
+# reports of a second run.
 run() {
   local out="$1"
   shift
   local start end
-  start=$(date +%s%N)
+  start=$EPOCHREALTIME
+  "$@" >"$work/stdout"
+  end=$EPOCHREALTIME
   /usr/bin/time -f "%U %S %R %M" -o "$work/time" "$@" >"$work/stdout"
-  end=$(date +%s%N)
-  echo "$(awk -v s="$start" -v e="$end" 'BEGIN {printf "%.4f", (e - s) / 1e9}') $(cat "$work/time")" >>"$out"
+  echo "$(awk -v s="$start" -v e="$end" 'BEGIN {printf "%.4f", e - s}') $(cat "$work/time")" >>"$out"
 }
 
 # The median of each column of a file of runs.
@@ -116,6 +119,7 @@ for ((round = 0; round < 3; round++)); do
     run "$work/l4small-$(tag "$p")" "$p" page -e --defaults --level 4 \
       --output "$work/small4.html" "$work/small.html"
   done
+  "$inprocess" gumbo "$work/page.html" 3 | awk '{print $2}' >>"$work/gumbo"
 done
 for ((round = 0; round < 20; round++)); do
   for p in "${programs[@]}"; do
@@ -125,8 +129,8 @@ for ((round = 0; round < 20; round++)); do
   run "$work/true" /bin/true
   run "$work/cat" cat "$work/small.html"
 done
-"$inprocess" "$work/page.html" 3 >"$work/inprocess"
-gumbo=$(awk '$1 == "gumbo" {print $2}' "$work/inprocess")
+"$inprocess" engine "$work/page.html" >"$work/inprocess"
+gumbo=$(sort -g "$work/gumbo" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
 secure=$(awk '$1 == "secure-level2" {print $2}' "$work/inprocess")
 optimise=$(awk '$1 == "optimise" {print $2}' "$work/inprocess")
 
@@ -143,7 +147,7 @@ for p in "${programs[@]}"; do
   t=$(tag "$p")
   row "\`kestrix-cli page -o\`, every switch ($t)" "$work/o-$t"
 done
-echo "| gumbo's own parse of the page, in-process, best of 3 | $gumbo s | | | | |"
+echo "| gumbo's own parse of the page, in-process, best of 3 (median of 3 such) | $gumbo s | | | | |"
 echo "| \`OptimisePage\` itself, every switch, in-process (this build, best of 10) | $optimise s | | | | |"
 for p in "${programs[@]}"; do
   t=$(tag "$p")
