@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -42,6 +44,14 @@ bool WriteAll(int fd, const char* data, size_t size)
 std::string DescriptorPath(int fd)
 {
     return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// True where a descriptor can be reached by name (/proc is mounted): an open
+// file is then reopened and named through it. Elsewhere the name given is
+// used again, and the new file has a hidden name from the start.
+bool HaveDescriptorNames()
+{
+    return ::access("/proc/self/fd", X_OK) == 0;
 }
 
 // The hidden name a file has while it is written when it cannot be written
@@ -149,7 +159,9 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name)
 // system can, else under a hidden temporary name. Returns 0 or an error.
 int OpenNewFile(OutputStream::Target& t, mode_t mode)
 {
-    int fd = ::openat(t.folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    int fd = HaveDescriptorNames()
+                 ? ::openat(t.folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)
+                 : -1;
     if (fd >= 0) {
         t.anonymous = true;
         t.out = Descriptor(fd);
@@ -201,10 +213,12 @@ int Resolve(OutputStream::Target& t, const std::string& path)
         return errno;
     if (S_ISDIR(st.st_mode))
         return EISDIR;
+    const bool byDescriptor = HaveDescriptorNames();
     if (!S_ISREG(st.st_mode)) {
         // A pipe, a terminal, a device: written into, through the object
         // already found.
-        Descriptor out(::open(DescriptorPath(object.get()).c_str(), O_WRONLY | O_CLOEXEC));
+        Descriptor out(::open(byDescriptor ? DescriptorPath(object.get()).c_str() : path.c_str(),
+                              O_WRONLY | O_CLOEXEC));
         if (!out.valid())
             return errno;
         t.direct = true;
@@ -213,13 +227,23 @@ int Resolve(OutputStream::Target& t, const std::string& path)
         return 0;
     }
     // A regular file: replaced in its own folder, which the kernel names.
-    char resolved[4096];
-    const ssize_t length =
-        ::readlink(DescriptorPath(object.get()).c_str(), resolved, sizeof resolved - 1);
-    if (length <= 0)
-        return errno ? errno : ENOENT;
+    std::string resolved;
+    if (byDescriptor) {
+        char buffer[PATH_MAX];
+        const ssize_t length =
+            ::readlink(DescriptorPath(object.get()).c_str(), buffer, sizeof buffer);
+        if (length <= 0 || size_t(length) >= sizeof buffer)
+            return length < 0 ? errno : ENAMETOOLONG;
+        resolved.assign(buffer, size_t(length));
+    } else {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real)
+            return errno;
+        resolved = real;
+        std::free(real);
+    }
     std::string folder;
-    SplitPath(std::string(resolved, size_t(length)), folder, t.name);
+    SplitPath(resolved, folder, t.name);
     t.folder = Descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat named = {};
     if (!t.folder.valid() ||
@@ -228,8 +252,8 @@ int Resolve(OutputStream::Target& t, const std::string& path)
         // The file has no name any more (deleted, or moved meanwhile): it
         // cannot be replaced, so it is written into, as a copy would be.
         t.folder.Reset();
-        Descriptor out(
-            ::open(DescriptorPath(object.get()).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+        Descriptor out(::open(byDescriptor ? DescriptorPath(object.get()).c_str() : path.c_str(),
+                              O_WRONLY | O_TRUNC | O_CLOEXEC));
         if (!out.valid())
             return errno;
         t.direct = true;
