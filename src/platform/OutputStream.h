@@ -53,6 +53,7 @@ public:
     struct Target;
 
 private:
+    void Put(const char* data, size_t size);
     void Flush();
     [[noreturn]] void Fail(int error) const;
 
