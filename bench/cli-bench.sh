@@ -187,12 +187,11 @@ for p in "${programs[@]}"; do
   read -r _ ouser osys _ _ <<<"$(medians "$work/o-$t")"
   scpu=$(sort -g "$work/startcpu-$t" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
   awk -v t="$t" -v w="$wall" -v m="$mini" -v f="$faults" -v o="$owall" -v g="$gumbo" \
-    -v p4="$peak4" -v ps="$peaksmall" -v s="$size" -v oc="$ouser + $osys" -v gc="$gumbo_cpu" \
-    -v sc="$scpu" 'BEGIN {
-      split(oc, parts, " + ")
+    -v p4="$peak4" -v ps="$peaksmall" -v s="$size" -v ou="$ouser" -v os="$osys" \
+    -v gc="$gumbo_cpu" -v sc="$scpu" 'BEGIN {
       printf "%s: page -e wall / (minify + sync) wall = %.3f (goal 0.25 or less); minor faults %d (goal 2,500 or less)\n", t, w / m, f
       printf "%s: level-4 peak less the 2 KB page'\''s = %.1f MB = %.2f times the page (goal 1.5 or less)\n", t, (p4 - ps) / 1024, (p4 - ps) * 1024 / s
-      printf "%s: page -o wall / gumbo'\''s own parse = %.2f (goal 1.3 or less); processor time %.2f s / %.2f s = %.2f\n", t, o / g, parts[1] + parts[2], gc, (parts[1] + parts[2]) / gc
+      printf "%s: page -o wall / gumbo'\''s own parse = %.2f (goal 1.3 or less); processor time %.2f s / %.2f s = %.2f\n", t, o / g, ou + os, gc, (ou + os) / gc
       printf "%s: start-up processor time, 2 KB page: %.2f ms a run\n", t, sc
     }'
 done
