@@ -32,32 +32,22 @@ void* AllocateLargeMemory(size_t size)
     const size_t length = MappedSize(size);
     if (length < size)
         return nullptr;
-    // Mapped one large page longer, then cut to an aligned start: the kernel
-    // only backs aligned ranges with large pages.
-    void* mapped = ::mmap(nullptr, length + largePage, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (mapped == MAP_FAILED)
+    // From the ordinary allocator, aligned to a large page: the first time
+    // it maps fresh memory, and memory released in this process is used
+    // again without the kernel clearing it anew (a program that parses one
+    // page after another keeps its memory warm).
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, largePage, length) != 0)
         return nullptr;
-    const auto start = reinterpret_cast<uintptr_t>(mapped);
-    const uintptr_t aligned = (start + largePage - 1) & ~uintptr_t(largePage - 1);
-    if (aligned > start)
-        ::munmap(mapped, aligned - start);
-    if (const size_t after = largePage - (aligned - start); after > 0)
-        ::munmap(reinterpret_cast<void*>(aligned + length), after);
     // A request, not a condition: where the kernel has no large pages to
     // give (or none are allowed) the memory is backed by small ones.
-    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
-    return reinterpret_cast<void*>(aligned);
+    ::madvise(memory, length, MADV_HUGEPAGE);
+    return memory;
 }
 
-void ReleaseLargeMemory(void* memory, size_t size)
+void ReleaseLargeMemory(void* memory, size_t)
 {
-    if (!memory)
-        return;
-    if (size < largeBufferThreshold)
-        std::free(memory);
-    else
-        ::munmap(memory, MappedSize(size));
+    std::free(memory);
 }
 
 LargeBuffer::LargeBuffer(size_t capacity)

@@ -1,9 +1,10 @@
 // Memory for buffers that may hold a whole page or more: a megabyte or more
-// is mapped on its own, aligned to the processor's large pages and offered to
-// the kernel for them (transparent huge pages where the machine allows them
-// on request), so that touching a large buffer costs a few page faults
-// instead of one per 4 KB. Smaller buffers come from the ordinary heap, so
-// small pages pay nothing for this.
+// is taken in whole large pages of the processor (2 MB), aligned to them and
+// offered to the kernel for them (transparent huge pages where the machine
+// allows them on request), so that touching a large buffer costs a few page
+// faults instead of one per 4 KB. It comes from the ordinary allocator, so
+// memory released in the process is used again without being cleared anew.
+// Smaller buffers are plain heap memory: small pages pay nothing for this.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +13,7 @@
 
 namespace kestrix {
 
-// The size from which LargeBuffer maps its memory on its own.
+// The size from which memory is taken in large pages.
 inline constexpr size_t largeBufferThreshold = size_t(1) << 20;
 
 // Raw memory of at least `size` bytes; null when none is left. Released with
