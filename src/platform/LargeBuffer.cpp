@@ -18,7 +18,7 @@ constexpr size_t largePage = size_t(2) << 20;
 
 // What a mapping of `size` bytes takes: whole large pages, so that its last
 // part is a large page too (the rest of it is never touched when unused).
-size_t MappedSize(size_t size)
+size_t LargePagesSize(size_t size)
 {
     return (size + largePage - 1) & ~(largePage - 1);
 }
@@ -29,7 +29,7 @@ void* AllocateLargeMemory(size_t size)
 {
     if (size < largeBufferThreshold)
         return std::malloc(size == 0 ? 1 : size);
-    const size_t length = MappedSize(size);
+    const size_t length = LargePagesSize(size);
     if (length < size)
         return nullptr;
     // From the ordinary allocator, aligned to a large page: the first time
@@ -81,8 +81,8 @@ void LargeBuffer::Reserve(size_t capacity)
 {
     if (capacity <= capacity_)
         return;
-    // A mapped buffer already owns whole large pages: those are used first.
-    if (capacity_ >= largeBufferThreshold && capacity <= MappedSize(capacity_)) {
+    // A large buffer already owns whole large pages: those are used first.
+    if (capacity_ >= largeBufferThreshold && capacity <= LargePagesSize(capacity_)) {
         capacity_ = capacity;
         return;
     }
