@@ -82,7 +82,8 @@ SecuredPage::SecuredPage(const ProtectionEngine& engine, std::string_view page)
     const ProtectionSettings& settings = engine.settings;
     const ProtectionParts parts = engine.parts;
     try {
-        // 1. Optimisation of the whole page, on a copy.
+        // 1. Optimisation of the whole page into a text of its own; the
+        // page stays as it was.
         const bool optimise = (parts & partOptimise) && engine.OptimiseActive;
         p.text =
             optimise && OptimisePageInto(page, settings, p.optimised) ? p.optimised.View() : page;
