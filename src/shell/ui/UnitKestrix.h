@@ -16,7 +16,6 @@
 #include <optional>
 
 class QAction;
-class QComboBox;
 class QFileIconProvider;
 class QFileSystemModel;
 class QLabel;
@@ -30,7 +29,9 @@ class QTreeView;
 
 namespace kestrix {
 
+class AddressBar;
 class FileListModel;
+class FileSelection;
 class TFormKestrixOptions;
 
 // The window's own posted events.
@@ -57,6 +58,9 @@ struct MainWindowServices
     // required.
     std::function<bool(const QString&)> backupExists;
     std::function<bool(const QString&)> readOnly;
+    // Whether a path is a backup folder or lies inside one: such items are
+    // never secured from the window. Optional.
+    std::function<bool(const QString&)> backupItem;
 };
 
 class TFormKestrix : public QMainWindow
@@ -68,11 +72,11 @@ public:
     ~TFormKestrix() override;
 
     // ---- state -------------------------------------------------------------
-    bool Started = false;          // the deferred start-up step has run
-    QString StartPath;             // the command line's name; emptied once used
-    QStringList SelectionSnapshot; // paths to select again after a refresh
-    bool FileCommandBusy = false;  // a file command runs
-    const QStringList& Selection() const { return selection_; }
+    bool Started = false;         // the deferred start-up step has run
+    QString StartPath;            // the command line's name; emptied once used
+    bool FileCommandBusy = false; // a file command runs
+    // The paths the file list shows selected, in the folder it shows.
+    const QStringList& Selection() const;
     NavigationHistory& History() { return history_; }
     SettingsStore& Store() { return store_; }
 
@@ -100,14 +104,8 @@ public:
     // The hint of Back or Forward: "Back to %s" / "Forward to %s" with the
     // folder's name; empty when there is no entry.
     QString NavigationHint(int offset) const;
-    // Takes the list's selected paths, in list order, as the snapshot, and
-    // selects them again after the list was refreshed.
-    void TakeSelectionSnapshot();
     void RefreshFileList();
-    // Selects the listed items whose paths equal one of the snapshot
-    // (without regard to case), then empties the snapshot.
-    void Reselect();
-    // The selected paths of the list, in list order.
+    // The selected paths of the folder shown, in list order.
     QStringList CollectSelection() const;
 
     // ---- components --------------------------------------------------------
@@ -115,10 +113,7 @@ public:
     QMenuBar* MainMenu = nullptr;
     QToolBar* tbToolbar = nullptr;
     QToolBar* twAddressBar = nullptr;
-    QWidget* AddressPanel = nullptr;
-    QLabel* LabelAddress = nullptr;
-    QComboBox* IEAddress = nullptr;
-    QToolButton* SpeedButtonGo = nullptr;
+    AddressBar* AddressPanel = nullptr;
     QSplitter* PanelShell = nullptr;
     QTreeView* ShellTreeView = nullptr;
     QListView* ShellListView = nullptr;
@@ -159,9 +154,7 @@ private:
     void CreateBars();
     void CreateViews();
     void ShellTreeViewChange(const QString& folder);
-    void ShellListViewSelectItem(const QString& path, bool selected);
     void SplitterShellMoved();
-    void twAddressBarResize();
     void actNavBackExecute();
     void actNavForwardExecute();
     void GoTo(const std::optional<QString>& target);
@@ -170,7 +163,8 @@ private:
     void OpenSelection(bool edit);
     void SetShowHidden(bool on);
     // Runs a file command with the busy flag, the snapshot and the refresh.
-    template <class Command> void RunFileCommand(Command command);
+    // Securing passes over backup folders and what they hold.
+    template <class Command> void RunFileCommand(Command command, bool passOverBackups);
 
     SettingsStore store_;
     TFormKestrixOptions& options_;
@@ -179,10 +173,11 @@ private:
     QFileSystemModel* treeModel_ = nullptr;
     QFileSystemModel* listFiles_ = nullptr;
     FileListModel* listModel_ = nullptr;
-    QStringList selection_;
+    FileSelection* selection_ = nullptr;
     NavigationHistory history_;
     std::optional<QString> navigationTarget_;
     bool recording_ = true;
+    QString treeScrollTarget_; // the folder to scroll to once its parent is read
     bool firstPaint_ = true;
     bool startupPosted_ = false;
 };
