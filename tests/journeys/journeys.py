@@ -34,6 +34,8 @@ TOOL_OPTIONS = (463, 50)
 LIST_FIRST_ITEM = (249, 123)
 LIST_ROW = 18
 STATUS_BAR = (600, 545)
+# In the application options dialog, relative to its top left corner.
+OPTIONS_FILTER = (161, 82)
 
 PAGE = "<html><head><title>{0}</title></head><body><p>{0} text</p></body></html>\n"
 
@@ -124,7 +126,10 @@ class Desktop:
             elif current == section and line.split("=", 1)[0] == name:
                 value = line.split("=", 1)[1]
                 match = re.fullmatch(r'@ByteArray\((.*)\)', value)
-                return match.group(1) if match else value
+                if match:
+                    return match.group(1)
+                # A text with ";" or "," is written in quotes.
+                return value[1:-1] if len(value) > 1 and value[0] == value[-1] == '"' else value
         return None
 
     # ---- the program --------------------------------------------------------
@@ -151,6 +156,8 @@ class Desktop:
         self.program = subprocess.Popen([self.binary, *args], env=self.env(), cwd=cwd or self.site,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                         text=True)
+        # A new program may be given the window number of the one before.
+        self.window = None
         if wait_main:
             self.window = self.wait_window(lambda w: self.name(w) == TITLE)
             # The deferred start-up runs once the window is on screen.
@@ -471,9 +478,11 @@ def folder_secured_and_restored(d):
     d.click(d.list_item(0))
     d.focus_main()
     d.key("alt+e", "r")
-    question = d.dialog()
-    d.key("alt+y")
-    d.wait_gone(question)
+    # The restore question, then the folder question.
+    for _ in range(2):
+        question = d.dialog()
+        d.key("alt+y")
+        d.wait_gone(question)
     d.wait_quiet()
     check(d.exit() == 0, "exit status")
     for name, text in originals.items():
@@ -517,24 +526,28 @@ def options_ok_cancel_defaults(d):
     mx, my, mw, mh = d.geometry(d.window)
     check(abs((x + w // 2) - (mx + mw // 2)) <= 2 and abs((y + h // 2) - (my + mh // 2)) <= 2,
           "the options dialog is not centred on the main window")
-    # The filter box has the focus when the dialog opens.
+    # The filter box, then OK with Return.
+    d.click(OPTIONS_FILTER, window=dialog)
     d.key("ctrl+a")
     d.xdo("type", "*.txt")
     d.key("Return")
     d.wait_gone(dialog)
     d.wait_quiet()
     filter_ok = d.setting("FormKestrixOptions", "EditFileFilter.Text")
+    # Changed, then Cancel with Escape.
     dialog = open_options()
+    d.click(OPTIONS_FILTER, window=dialog)
     d.key("ctrl+a")
     d.xdo("type", "*.xyz")
     d.key("Escape")
     d.wait_gone(dialog)
     d.wait_quiet()
     filter_cancelled = d.setting("FormKestrixOptions", "EditFileFilter.Text")
+    # Defaults, then OK, both at the bottom.
     dialog = open_options()
     x, y, w, h = d.geometry(dialog)
-    d.click((60, h - 22), window=dialog)  # Defaults, bottom left
-    d.key("Return")
+    d.click((47, h - 20), window=dialog)
+    d.click((188, h - 20), window=dialog)
     d.wait_gone(dialog)
     check(d.exit() == 0, "exit status")
     check(filter_ok == "*.txt", "OK did not store the filter: " + str(filter_ok))

@@ -638,6 +638,10 @@ void TFormKestrix::ApplyOptions()
         const Switched off(recording_, false);
         SetShowHidden(options_.ShowHiddenItems());
     }
+    // A new filter reads the tree again: its folder is scrolled to again.
+    const QModelIndex folder = ShellTreeView->currentIndex();
+    treeScrollTarget_ = treeModel_->filePath(folder);
+    ShellTreeView->scrollTo(folder);
     listFiles_->setNameFilters(options_.FileFilter().split(u';'));
     RefreshFileList();
     selection_->Reselect();
