@@ -41,6 +41,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTimer>
 #include <QToolTip>
 #include <QTreeView>
 
@@ -338,10 +339,15 @@ void TFormKestrix::CreateViews()
     });
     connect(PanelShell, &QSplitter::splitterMoved, this, &TFormKestrix::SplitterShellMoved);
     connect(treeModel_, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
-        if (treeScrollTarget_.isEmpty() || QFileInfo(treeScrollTarget_).absolutePath() != folder)
+        if (treeScrollTarget_.isEmpty() || !treeScrollTarget_.startsWith(folder))
             return;
-        ShellTreeView->scrollTo(treeModel_->index(treeScrollTarget_));
-        treeScrollTarget_.clear();
+        // Once the view has laid out the rows just read.
+        QTimer::singleShot(0, this, [this, target = treeScrollTarget_] {
+            if (ShellTreeView->currentIndex() == treeModel_->index(target))
+                ShellTreeView->scrollTo(ShellTreeView->currentIndex());
+        });
+        if (QFileInfo(treeScrollTarget_).absolutePath() == folder)
+            treeScrollTarget_.clear();
     });
 
     // The status bar: panel 0 as wide as the folder pane, panel 1 the path.
