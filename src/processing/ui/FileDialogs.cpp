@@ -35,6 +35,7 @@ void WindowFileDialogs::ShowError(const QString& text)
     if (!owner_)
         std::fprintf(stderr, "%s\n", shown.toLocal8Bit().constData());
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), shown, QMessageBox::Ok, owner_);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     ExecModal(box);
 }
 

@@ -252,9 +252,12 @@ void TFormFileProgress::ShowProblems(const std::vector<ProgressMessage>& message
     if (messages.size() > shownLines)
         lines << QStringLiteral("...");
     QMessageBox box(QMessageBox::Warning, ApplicationTitle(),
-                    Tr("Some files could not be processed:"), QMessageBox::Ok, owner_);
+                    Tr("Some files could not be processed:") + QStringLiteral("\n\n") +
+                        lines.join(u'\n'),
+                    QMessageBox::Ok, owner_);
     box.setObjectName(QStringLiteral("ProblemsBox"));
-    box.setInformativeText(lines.join(u'\n'));
+    // The messages can be selected and copied, to look into them later.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     if (messages.size() > shownLines)
         box.setDetailedText(all.join(u'\n'));
     ExecModal(box);

@@ -69,15 +69,15 @@ TEST(UnitFileProgress, TheRunStartsOnScreenAndShowsEachItemBeforeItIsWorkedOn)
     QWidget owner;
     dialog.SetOwner(&owner);
     int boxes = 0;
-    QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false, [&](QDialog& shown) {
-                          auto& box = static_cast<QMessageBox&>(shown);
-                          ++boxes;
-                          EXPECT_EQ(box.icon(), QMessageBox::Warning);
-                          EXPECT_EQ(box.parentWidget(), &owner);
-                          EXPECT_EQ(box.text(),
-                                    QStringLiteral("Some files could not be processed:"));
-                          EXPECT_EQ(box.informativeText(), QStringLiteral("b failed\nc noted"));
-                      }});
+    QueueModalAnswer(
+        {ModalAnswer::Kind::Button, QMessageBox::Ok, false, [&](QDialog& shown) {
+             auto& box = static_cast<QMessageBox&>(shown);
+             ++boxes;
+             EXPECT_EQ(box.icon(), QMessageBox::Warning);
+             EXPECT_EQ(box.parentWidget(), &owner);
+             EXPECT_EQ(box.text(),
+                       QStringLiteral("Some files could not be processed:\n\nb failed\nc noted"));
+         }});
     dialog.Reset();
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(dialog.lvMessages->topLevelItemCount(), 0);
