@@ -7,6 +7,7 @@
 #include "shell/ui/AddressBar.h"
 #include "shell/ui/FileListModel.h"
 #include "shell/ui/FileSelection.h"
+#include "shell/ui/FolderNavigator.h"
 #include "shell/ui/Images.h"
 #include "shell/ui/UnitKestrixOptions.h"
 #include "support/Translation.h"
@@ -41,7 +42,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTimer>
 #include <QToolTip>
 #include <QTreeView>
 
@@ -103,19 +103,6 @@ private:
     }
 };
 
-// Sets the same switch on a scope for as long as it lives, and back after,
-// also when the scope is left by an exception.
-class Switched
-{
-public:
-    Switched(bool& flag, bool value) : flag_(flag), old_(flag) { flag_ = value; }
-    ~Switched() { flag_ = old_; }
-
-private:
-    bool& flag_;
-    bool old_;
-};
-
 } // namespace
 
 TFormKestrix::TFormKestrix(SettingsStore store, TFormKestrixOptions& options,
@@ -160,9 +147,11 @@ TFormKestrix::~TFormKestrix()
     // window's own settings reach the store.
     selection_->Clear();
     delete selection_;
-    history_.Clear();
+    navigator_->History().Clear();
     SaveMainSettings(store_);
     store_.Flush();
+    // The parts that watch the views go before them.
+    delete navigator_;
     // The views and models go before the icon provider they use.
     delete PanelShell;
     delete listModel_;
@@ -229,9 +218,9 @@ void TFormKestrix::CreateActions()
     miMarquellServices = new QAction(L("Marquell &Services... (Online)"), this);
     miMarquellServices->setObjectName(L("miMarquellServices"));
 
-    connect(actNavBack, &QAction::triggered, this, &TFormKestrix::actNavBackExecute);
-    connect(actNavForward, &QAction::triggered, this, &TFormKestrix::actNavForwardExecute);
-    connect(actNavUp, &QAction::triggered, this, &TFormKestrix::actNavUpExecute);
+    connect(actNavBack, &QAction::triggered, this, [this] { navigator_->Back(); });
+    connect(actNavForward, &QAction::triggered, this, [this] { navigator_->Forward(); });
+    connect(actNavUp, &QAction::triggered, this, [this] { navigator_->Up(); });
     connect(actProcessFile, &QAction::triggered, this, &TFormKestrix::SecureSelection);
     connect(actRevert, &QAction::triggered, this, &TFormKestrix::RestoreSelection);
     connect(actEditHTML, &QAction::triggered, this, [this] { OpenSelection(true); });
@@ -321,11 +310,10 @@ void TFormKestrix::CreateViews()
     PanelShell->setSizes({treeWidth, 660 - treeWidth - splitterWidth});
     setCentralWidget(PanelShell);
 
-    connect(ShellTreeView->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (current.isValid())
-                    ShellTreeViewChange(treeModel_->filePath(current));
-            });
+    // The navigation: the list follows the tree.
+    navigator_ = new FolderNavigator(*ShellTreeView, *treeModel_, this);
+    connect(navigator_, &FolderNavigator::locationChanged, this,
+            &TFormKestrix::ShellTreeViewChange);
     // The selection: exactly what the list shows selected in its folder;
     // the only selected item is shown in the address box.
     selection_ = new FileSelection(*ShellListView, *listModel_, this);
@@ -338,17 +326,6 @@ void TFormKestrix::CreateViews()
             SetLocation(path);
     });
     connect(PanelShell, &QSplitter::splitterMoved, this, &TFormKestrix::SplitterShellMoved);
-    connect(treeModel_, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
-        if (treeScrollTarget_.isEmpty() || !treeScrollTarget_.startsWith(folder))
-            return;
-        // Once the view has laid out the rows just read.
-        QTimer::singleShot(0, this, [this, target = treeScrollTarget_] {
-            if (ShellTreeView->currentIndex() == treeModel_->index(target))
-                ShellTreeView->scrollTo(ShellTreeView->currentIndex());
-        });
-        if (QFileInfo(treeScrollTarget_).absolutePath() == folder)
-            treeScrollTarget_.clear();
-    });
 
     // The status bar: panel 0 as wide as the folder pane, panel 1 the path.
     StatusPanel0 = new QLabel(this);
@@ -579,8 +556,8 @@ void TFormKestrix::SaveMainSettings(SettingsStore& store)
 
 void TFormKestrix::LoadMainSettings(const SettingsStore& store)
 {
-    {
-        const Switched off(recording_, false);
+    // Restoring the folder is not a move of the user's: not recorded.
+    navigator_->WithoutRecording([&] {
         const QString path = QString::fromUtf8(store.ReadStream(mainSection, activeDirectoryName));
         const QFileInfo info(path);
         if (!path.isEmpty() && info.isDir()) {
@@ -589,7 +566,7 @@ void TFormKestrix::LoadMainSettings(const SettingsStore& store)
             SetLocation(info.absolutePath());
             selection_->SelectPath(info.absoluteFilePath());
         }
-    }
+    });
     const QByteArray docking = store.ReadStream(mainSection, dockingName);
     if (!docking.isEmpty())
         restoreState(docking);
@@ -640,14 +617,9 @@ void TFormKestrix::ApplyOptions()
         if (item->defaultAction())
             item->setToolButtonStyle(style);
     selection_->TakeSnapshot();
-    {
-        const Switched off(recording_, false);
-        SetShowHidden(options_.ShowHiddenItems());
-    }
+    navigator_->WithoutRecording([&] { SetShowHidden(options_.ShowHiddenItems()); });
     // A new filter reads the tree again: its folder is scrolled to again.
-    const QModelIndex folder = ShellTreeView->currentIndex();
-    treeScrollTarget_ = treeModel_->filePath(folder);
-    ShellTreeView->scrollTo(folder);
+    navigator_->ScrollToCurrent();
     listFiles_->setNameFilters(options_.FileFilter().split(u';'));
     RefreshFileList();
     selection_->Reselect();
@@ -663,34 +635,26 @@ void TFormKestrix::SetShowHidden(bool on)
 
 QString TFormKestrix::Location() const
 {
-    const QModelIndex current = ShellTreeView->currentIndex();
-    return current.isValid() ? NormalFolder(treeModel_->filePath(current)) : QDir::rootPath();
+    return navigator_->Location();
+}
+
+NavigationHistory& TFormKestrix::History()
+{
+    return navigator_->History();
 }
 
 void TFormKestrix::SetLocation(const QString& folder)
 {
-    const QString path = NormalFolder(folder);
-    QModelIndex index = treeModel_->index(path);
-    if (!index.isValid())
-        index = treeModel_->index(QDir::rootPath());
-    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
-        ShellTreeView->expand(parent);
-    ShellTreeView->setCurrentIndex(index);
-    ShellTreeView->scrollTo(index);
-    // The folder's row has its place only once its parent folder has been
-    // read: scrolled to again then.
-    treeScrollTarget_ = treeModel_->filePath(index);
+    navigator_->Show(folder);
     // Setting the same folder again changes nothing in the tree; the list
     // still follows it.
+    const QString path = navigator_->Location();
     if (listFiles_->rootPath() != path)
-        ShellTreeViewChange(treeModel_->filePath(index));
+        navigator_->Announce(path);
 }
 
-void TFormKestrix::ShellTreeViewChange(const QString& folder)
+void TFormKestrix::ShellTreeViewChange(const QString& path)
 {
-    const QString path = NormalFolder(folder);
-    if (recording_)
-        history_.Add(path);
     // The list follows the tree; what was selected in the folder left
     // behind is selected no more.
     selection_->Clear();
@@ -699,51 +663,16 @@ void TFormKestrix::ShellTreeViewChange(const QString& folder)
     StatusPanel1->setText(path);
     // The box's list offers the folders of the history, latest first.
     QStringList folders;
-    for (auto it = history_.Entries().crbegin(); it != history_.Entries().crend(); ++it)
+    const QStringList& entries = navigator_->History().Entries();
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it)
         if (!folders.contains(*it))
             folders << *it;
     AddressPanel->SetRecentFolders(folders);
 }
 
-void TFormKestrix::actNavBackExecute()
-{
-    GoTo(history_.GoBack(1));
-}
-
-void TFormKestrix::actNavForwardExecute()
-{
-    GoTo(history_.GoForward(1));
-}
-
-void TFormKestrix::GoTo(const std::optional<QString>& target)
-{
-    // Back and Forward move the tree without recording the move.
-    if (!target)
-        return;
-    navigationTarget_ = target;
-    const Switched off(recording_, false);
-    SetLocation(*target);
-    navigationTarget_.reset();
-}
-
-void TFormKestrix::actNavUpExecute()
-{
-    const QModelIndex current = ShellTreeView->currentIndex();
-    if (current.isValid() && Location() != QDir::rootPath())
-        SetLocation(QFileInfo(Location()).absolutePath());
-}
-
 QString TFormKestrix::NavigationHint(int offset) const
 {
-    const std::optional<QString> entry = history_.Peek(offset);
-    if (!entry)
-        return QString();
-    QString name = QFileInfo(*entry).fileName();
-    if (name.isEmpty())
-        name = treeModel_->fileName(treeModel_->index(*entry));
-    if (name.isEmpty())
-        return QString();
-    return FormatMessage(Tr(offset < 0 ? "Back to %s" : "Forward to %s"), {name});
+    return navigator_->Hint(offset);
 }
 
 void TFormKestrix::SpeedButtonGoClick()
@@ -767,23 +696,8 @@ void TFormKestrix::NavigateToPath(const QString& text)
     }
     // The tree's nodes that exist now, in order: the first whose caption is
     // the text, letter case aside.
-    if (!text.isEmpty()) {
-        std::vector<QModelIndex> nodes{ShellTreeView->rootIndex()};
-        while (!nodes.empty()) {
-            const QModelIndex node = nodes.back();
-            nodes.pop_back();
-            const int rows = treeModel_->rowCount(node);
-            for (int row = rows - 1; row >= 0; --row) {
-                const QModelIndex child = treeModel_->index(row, 0, node);
-                nodes.push_back(child);
-            }
-            if (node != ShellTreeView->rootIndex() &&
-                treeModel_->fileName(node).compare(text, Qt::CaseInsensitive) == 0) {
-                SetLocation(treeModel_->filePath(node));
-                return;
-            }
-        }
-    }
+    if (navigator_->ShowNodeNamed(text))
+        return;
     if (!text.isEmpty() && info.isDir())
         SetLocation(text);
     else
@@ -825,9 +739,9 @@ void TFormKestrix::UpdateActions()
     actEditHTML->setEnabled(available.edit);
     actViewWebPage->setEnabled(available.view);
     actRevert->setEnabled(available.restore);
-    actNavBack->setEnabled(history_.CanGoBack(1));
-    actNavForward->setEnabled(history_.CanGoForward(1));
-    actNavUp->setEnabled(Location() != QDir::rootPath());
+    actNavBack->setEnabled(navigator_->CanGoBack());
+    actNavForward->setEnabled(navigator_->CanGoForward());
+    actNavUp->setEnabled(navigator_->CanGoUp());
     actViewToolbar->setChecked(tbToolbar->isVisible() || (!isVisible() && !tbToolbar->isHidden()));
     actViewAddressBar->setChecked(twAddressBar->isVisible() ||
                                   (!isVisible() && !twAddressBar->isHidden()));

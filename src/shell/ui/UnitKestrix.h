@@ -4,7 +4,6 @@
 #pragma once
 
 #include "protection/ProtectionSettings.h"
-#include "shell/NavigationHistory.h"
 #include "support/SettingsStore.h"
 
 #include <QEvent>
@@ -32,6 +31,8 @@ namespace kestrix {
 class AddressBar;
 class FileListModel;
 class FileSelection;
+class FolderNavigator;
+class NavigationHistory;
 class TFormKestrixOptions;
 
 // The window's own posted events.
@@ -77,7 +78,7 @@ public:
     bool FileCommandBusy = false; // a file command runs
     // The paths the file list shows selected, in the folder it shows.
     const QStringList& Selection() const;
-    NavigationHistory& History() { return history_; }
+    NavigationHistory& History();
     SettingsStore& Store() { return store_; }
 
     // ---- operations --------------------------------------------------------
@@ -155,10 +156,6 @@ private:
     void CreateViews();
     void ShellTreeViewChange(const QString& folder);
     void SplitterShellMoved();
-    void actNavBackExecute();
-    void actNavForwardExecute();
-    void GoTo(const std::optional<QString>& target);
-    void actNavUpExecute();
     void actViewAppOptionsExecute();
     void OpenSelection(bool edit);
     void SetShowHidden(bool on);
@@ -174,10 +171,7 @@ private:
     QFileSystemModel* listFiles_ = nullptr;
     FileListModel* listModel_ = nullptr;
     FileSelection* selection_ = nullptr;
-    NavigationHistory history_;
-    std::optional<QString> navigationTarget_;
-    bool recording_ = true;
-    QString treeScrollTarget_; // the folder to scroll to once its parent is read
+    FolderNavigator* navigator_ = nullptr;
     bool firstPaint_ = true;
     bool startupPosted_ = false;
 };

@@ -6,6 +6,7 @@
 #include "QtPrinters.h"
 
 #include "platform/Errors.h"
+#include "shell/NavigationHistory.h"
 #include "shell/RememberedAnswers.h"
 #include "shell/ui/AddressBar.h"
 #include "shell/ui/FileListModel.h"
