@@ -159,7 +159,7 @@ class Desktop:
         # A new program may be given the window number of the one before.
         self.window = None
         if wait_main:
-            self.window = self.wait_window(lambda w: self.name(w) == TITLE)
+            self.window = self.wait_window(lambda w: self.name(w) == TITLE, timeout=40)
             # The deferred start-up runs once the window is on screen.
             time.sleep(1.5)
 
@@ -170,7 +170,8 @@ class Desktop:
                 if window not in exclude and window != self.window and test(window):
                     return window
             if self.program.poll() is not None:
-                break
+                raise JourneyFailed("the program ended (status %d) before a window appeared: %s"
+                                    % (self.program.returncode, self.program.stderr.read()))
             time.sleep(0.2)
         raise JourneyFailed("no window appeared")
 
@@ -424,6 +425,8 @@ def tool_bar_is_translated(d):
                                          ("&File", "&Datei")]:
             f.write("E=%s\nT=%s\n" % (english_text, translated))
     d.binary = binary
+    # A first start again, so that only the language file differs.
+    shutil.rmtree(os.path.join(d.home, ".config", "Marquell"), ignore_errors=True)
     d.start(d.path("one"))
     d.shot("translated-tool-bar")
     translated = d.grab(bar)
