@@ -97,11 +97,7 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
         ThrowWriteFailure(path, EISDIR);
     const mode_t mode = replaces ? (existing.st_mode & 07777) : 0666;
 
-    auto temporaryName = [&] {
-        return folder + '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
-               QByteArray::fromStdString(RandomPart()) +
-               QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
-    };
+    auto temporaryName = [&] { return folder + TemporaryNameFor(name); };
 
     // One attempt: the bytes into a new file, which is then put in place.
     // Anonymous (O_TMPFILE) the file has no name until it is complete, so a
@@ -180,6 +176,13 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
         error = attempt(false, placed);
     if (error)
         ThrowWriteFailure(path, error);
+}
+
+QByteArray TemporaryNameFor(const QByteArray& name)
+{
+    return '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
+           QByteArray::fromStdString(RandomPart()) +
+           QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
 }
 
 bool IsAtomicWriteTemporary(const QString& fileName)
