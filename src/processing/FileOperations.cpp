@@ -66,7 +66,7 @@ bool HandledBeforeOpening(const QString& path, FileOutcome& outcome, MessageList
         outcome = FileOutcome::Failed;
         return true;
     }
-    if (IsInBackupFolder(path)) {
+    if (IsInBackupFolder(path) && !IsFolder(path)) {
         messages.AddNote(
             Message("%s: This is a backup folder or lies in one, and was passed over.", path));
         outcome = FileOutcome::PassedOver;
