@@ -40,10 +40,10 @@ constexpr qsizetype temporaryExtra = 1 + 1 + randomLength + qsizetype(temporaryS
 std::string RandomPart()
 {
     static std::atomic<unsigned long long> counter{0};
+    static const unsigned long long process = static_cast<unsigned long long>(::getpid());
     static constexpr char alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
-                           (static_cast<unsigned long long>(::getpid()) << 20) ^
+    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ (process << 20) ^
                            static_cast<unsigned long long>(
                                std::chrono::steady_clock::now().time_since_epoch().count()) ^
                            std::hash<std::thread::id>{}(std::this_thread::get_id());

@@ -50,6 +50,19 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
+// Who this process is, asked once: it does not change during a run.
+uid_t EffectiveUser()
+{
+    static const uid_t user = ::geteuid();
+    return user;
+}
+
+gid_t EffectiveGroup()
+{
+    static const gid_t group = ::getegid();
+    return group;
+}
+
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Opens `relative` below the descriptor `base` without following a link:
@@ -212,9 +225,14 @@ bool Folder::MayWrite(const QByteArray& name, const EntryStatus& status) const
 {
     if (!(status.permissions & S_IWUSR))
         return false;
-    if (::geteuid() == 0) {
-        struct statvfs fs;
-        return !(::fstatvfs(fd_.Get(), &fs) == 0 && (fs.f_flag & ST_RDONLY));
+    if (EffectiveUser() == 0) {
+        // Root may write anything, except on a read-only file system,
+        // which is asked once per folder.
+        if (readOnlyFileSystem_ < 0) {
+            struct statvfs fs;
+            readOnlyFileSystem_ = ::fstatvfs(fd_.Get(), &fs) == 0 && (fs.f_flag & ST_RDONLY);
+        }
+        return readOnlyFileSystem_ == 0;
     }
     return ::faccessat(fd_.Get(), name.constData(), W_OK, AT_EACCESS) == 0;
 }
@@ -227,7 +245,7 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
                                            : (attributes.permissions & 0777 & ~CurrentUmask());
     // A file without a name (O_TMPFILE) is complete and has its attributes
     // before it is linked in; a replacement goes through a named temporary
-    // file created private (0600) and renamed over the target.
+    // file renamed over the target.
     FileHandle file;
     QByteArray temporary;
     mode_t created = 0;
@@ -236,11 +254,14 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
         file = FileHandle(::openat(fd_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created));
     }
     if (!file.IsOpen()) {
-        created = 0600 & ~CurrentUmask();
+        // A private file until it has its final attributes, or with them
+        // (less the umask) from the start when it holds nothing private.
+        const mode_t first = attributes.privateUntilNamed ? 0600 : (wanted & 0777);
+        created = first & ~CurrentUmask();
         for (int tries = 0; tries < 100 && !file.IsOpen(); ++tries) {
             temporary = TemporaryNameFor(name);
             file = FileHandle(::openat(fd_.Get(), temporary.constData(),
-                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, first));
             if (!file.IsOpen() && errno != EEXIST)
                 return errno;
         }
@@ -256,8 +277,8 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
         return fail(errno);
     // Owner and group first: a change of owner clears set-id bits that the
     // mode then sets again.
-    const gid_t expectedGroup = (status_.permissions & S_ISGID) ? status_.group : ::getegid();
-    if ((attributes.owner != uid_t(-1) && attributes.owner != ::geteuid()) ||
+    const gid_t expectedGroup = (status_.permissions & S_ISGID) ? status_.group : EffectiveGroup();
+    if ((attributes.owner != uid_t(-1) && attributes.owner != EffectiveUser()) ||
         (attributes.group != gid_t(-1) && attributes.group != expectedGroup)) {
         // Not permitted to this user: the file stays the user's own.
         (void)::fchown(file.Get(), attributes.owner, attributes.group);
@@ -283,9 +304,19 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
             return errno;
         return 0;
     }
-    if (::renameat(fd_.Get(), temporary.constData(), fd_.Get(), name.constData()) != 0)
+    if (replace) {
+        if (::renameat(fd_.Get(), temporary.constData(), fd_.Get(), name.constData()) != 0)
+            return fail(errno);
+        return 0;
+    }
+    // Named only when the name is free.
+    if (::renameat2(fd_.Get(), temporary.constData(), fd_.Get(), name.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
         return fail(errno);
-    return 0;
+    const int linked = ::linkat(fd_.Get(), temporary.constData(), fd_.Get(), name.constData(), 0);
+    return fail(linked == 0 ? 0 : errno);
 }
 
 int Folder::RenameEntry(const QByteArray& name, const Folder& to, const QByteArray& toName) const
@@ -358,6 +389,11 @@ int ReadAll(const FileHandle& file, off_t sizeHint, std::string& bytes)
         if (n == 0)
             break;
         filled += size_t(n);
+        // A regular file reads short only at its end. One that grows
+        // meanwhile changes its size and time, which the caller checks
+        // again before it replaces the file.
+        if (sizeHint > 0 && filled == size_t(sizeHint))
+            break;
     }
     bytes.resize(filled);
     return 0;

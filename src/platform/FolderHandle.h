@@ -70,6 +70,10 @@ struct NewFileAttributes
     // Access and modification times to give (tv_nsec UTIME_OMIT: now).
     timespec accessed{0, UTIME_OMIT};
     timespec modified{0, UTIME_OMIT};
+    // Whether the file may be read by others only once it has its name (it
+    // holds the clear text of a backup); otherwise a temporary file may be
+    // created with the final permissions at once.
+    bool privateUntilNamed = true;
 };
 
 class Folder
@@ -137,9 +141,11 @@ private:
     FileHandle fd_;
     EntryStatus status_;
     bool locked_ = false;
+    mutable int readOnlyFileSystem_ = -1;
 };
 
-// Reads a whole opened regular file of the known size. 0 or errno.
+// Reads a whole opened file; a regular file of the known size is taken as
+// complete once that many bytes are read. 0 or errno.
 int ReadAll(const FileHandle& file, off_t sizeHint, std::string& bytes);
 
 // The process's file-creation mask, read once.

@@ -269,10 +269,6 @@ void WriteBackup(SecuringFile& file, PageFolder& folder, MessageList& messages,
     const Folder* backup = folder.Backup(true, error);
     if (!backup)
         return fail(BackupFolderProblem(file.path, error));
-    const EntryStatus existing = backup->StatusOf(file.name);
-    if (existing.type != EntryStatus::Type::Missing && existing.type != EntryStatus::Type::Regular)
-        return fail(BackupNotPlainMessage(file.path));
-    file.hadBackup = existing.type == EntryStatus::Type::Regular;
     // As the system's copy keeps them, and more: the backup carries the
     // permissions, owner, group and times the file had, from the moment it
     // has a name, and restoring gives them back.
@@ -283,10 +279,14 @@ void WriteBackup(SecuringFile& file, PageFolder& folder, MessageList& messages,
     attributes.group = file.status.group;
     attributes.accessed = file.status.accessed;
     attributes.modified = file.status.modified;
-    error = backup->WriteEntry(file.name, file.original, attributes, file.hadBackup, durability,
+    // Linked in under its name when there is no backup yet; an earlier one
+    // (which must be a plain file) is replaced.
+    error = backup->WriteEntry(file.name, file.original, attributes, false, durability,
                                &file.backupInode);
-    if (error == EEXIST && !file.hadBackup) {
-        // Made meanwhile by a run that ignores the lock: replaced like any.
+    if (error == EEXIST) {
+        const EntryStatus existing = backup->StatusOf(file.name);
+        if (existing.type != EntryStatus::Type::Regular)
+            return fail(BackupNotPlainMessage(file.path));
         file.hadBackup = true;
         error = backup->WriteEntry(file.name, file.original, attributes, true, durability,
                                    &file.backupInode);
@@ -323,6 +323,7 @@ void WriteSecured(SecuringFile& file, PageFolder& folder, MessageList& messages,
     attributes.exact = true;
     attributes.owner = file.status.owner;
     attributes.group = file.status.group;
+    attributes.privateUntilNamed = false; // the secured text
     const int error =
         folder.Handle().WriteEntry(file.name, file.secured, attributes, true, durability);
     if (error) {
