@@ -116,11 +116,12 @@ TEST(SiteRun, AFileNamedTwiceIsHandledOnce)
     const QString page =
         WriteTreeFile(dir.filePath(QStringLiteral("sub/a.html")), "<html><body>a</body></html>");
     MakeLink(page, dir.filePath(QStringLiteral("link.html")));
-    const SiteWorkList list = GatherSitePaths({dir.filePath(QStringLiteral("sub")), dir.path(), page,
-                                              dir.filePath(QStringLiteral("sub/../sub/a.html")),
-                                              dir.filePath(QStringLiteral("missing.html")),
-                                              dir.filePath(QStringLiteral("missing.html"))},
-                                             QStringLiteral("*.html"));
+    const SiteWorkList list =
+        GatherSitePaths({dir.filePath(QStringLiteral("sub")), dir.path(), page,
+                         dir.filePath(QStringLiteral("sub/../sub/a.html")),
+                         dir.filePath(QStringLiteral("missing.html")),
+                         dir.filePath(QStringLiteral("missing.html"))},
+                        QStringLiteral("*.html"));
     // The link is a page of its own, which the run lists and leaves alone.
     EXPECT_EQ(list.files, (QStringList{page, dir.filePath(QStringLiteral("link.html")),
                                        dir.filePath(QStringLiteral("missing.html"))}));
