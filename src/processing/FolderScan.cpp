@@ -5,7 +5,7 @@
 #include "platform/MessageFormat.h"
 #include "processing/Backup.h"
 #include "processing/FileOperations.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <QFile>
