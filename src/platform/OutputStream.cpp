@@ -1,14 +1,13 @@
 #include "platform/OutputStream.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
 #include "platform/MessageFormat.h"
 #include "platform/MessageTranslator.h"
 
 #include <QFile>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -57,25 +56,10 @@ bool HaveDescriptorNames()
 }
 
 // The hidden name a file has while it is written when it cannot be written
-// without a name: "." + target name (cut to fit) + "." + six letters and
-// digits + ".tmp", the form the folder scan passes over.
+// without a name, of the form the folder scan passes over.
 std::string TemporaryName(const std::string& name)
 {
-    static std::atomic<unsigned long long> counter{0};
-    static constexpr char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
-                           (static_cast<unsigned long long>(::getpid()) << 20) ^
-                           static_cast<unsigned long long>(
-                               std::chrono::steady_clock::now().time_since_epoch().count());
-    std::string random(6, 'A');
-    for (char& c : random) {
-        x ^= x >> 29;
-        x *= 0xBF58476D1CE4E5B9ull;
-        c = alphabet[(x >> 40) % (sizeof alphabet - 1)];
-    }
-    constexpr size_t longestName = 255 - (1 + 1 + 6 + 4);
-    return "." + name.substr(0, longestName) + "." + random + ".tmp";
+    return TemporaryNameFor(QByteArray::fromStdString(name)).toStdString();
 }
 
 class Descriptor
