@@ -42,6 +42,12 @@ void FileProgress::Cancel()
     }
 }
 
+bool FileProgress::KeepWaiting()
+{
+    ProcessPendingEvents();
+    return state_ != fpsCancelled;
+}
+
 void FileProgress::BeginRun(const QStringList& list)
 {
     // The run works on its own copy: a handler may change the caller's list.

@@ -71,6 +71,10 @@ public:
     // The Cancel command: once per run, after OnCancelQuery (if set)
     // confirmed, the run stops before its next item.
     void Cancel();
+    // For a handler that waits (for a folder another run holds): lets
+    // pending events be handled, so that a click on Cancel is noticed; false
+    // once the run is cancelled.
+    bool KeepWaiting();
     // Whether a request to close the window may be granted: not while a run
     // is going on, unless it has been cancelled.
     bool CloseAllowed() const { return state_ != fpsRunning; }

@@ -1,5 +1,6 @@
 #include "protection/SecurePage.h"
 
+#include "platform/LargeBuffer.h"
 #include "protection/AccessScript.h"
 #include "protection/Optimise.h"
 #include "protection/PageText.h"
@@ -61,33 +62,46 @@ bool IsSecuredPage(std::string_view text)
     return text.find(contentMarker) != std::string_view::npos;
 }
 
-bool ProtectionEngine::SecurePage(std::string& page) const
+// Everything a secured page is made of, as the steps leave it.
+struct SecuredPage::Pieces
 {
+    LargeBuffer optimised;
+    std::string_view text;  // the page, or its optimised form
+    bool wholeText = false; // optimisation alone: the result is the text
+    std::string_view head, tail;
+    std::unique_ptr<BodyText> body;
+    std::string scriptElement;
+    std::string contentStart, contentEnd;
+    std::unique_ptr<PageContentLayers> layers;
+};
+
+SecuredPage::SecuredPage(const ProtectionEngine& engine, std::string_view page)
+    : pieces_(std::make_unique<Pieces>())
+{
+    Pieces& p = *pieces_;
+    const ProtectionSettings& settings = engine.settings;
+    const ProtectionParts parts = engine.parts;
     try {
-        // 1. Optimisation of the whole page, on a copy, so that a failure
-        // leaves the page as it was.
-        std::string optimised;
-        const bool optimise = (parts & partOptimise) && OptimiseActive;
-        if (optimise) {
-            optimised = page;
-            OptimisePage(optimised, settings);
-        }
-        const std::string_view text = optimise ? std::string_view(optimised) : page;
+        // 1. Optimisation of the whole page, on a copy.
+        const bool optimise = (parts & partOptimise) && engine.OptimiseActive;
+        p.text =
+            optimise && OptimisePageInto(page, settings, p.optimised) ? p.optimised.View() : page;
+        const std::string_view text = p.text;
         // 2. Optimisation alone.
         if (!(parts & (partEncrypt | partLimitAccess))) {
-            if (optimise)
-                page.swap(optimised);
-            return true;
+            p.wholeText = true;
+            secured_ = true;
+            return;
         }
         // 3. Head, body and tail, as views of the text: through the ">" after
         // the first start mark of the body, then up to the first end mark,
         // which must come after that ">". A page whose body cannot be found
-        // is left as it was.
+        // is not secured.
         constexpr size_t none = std::string_view::npos;
         const size_t start = FindNoCase(text, "<BODY");
         const size_t close = start == none ? none : text.find('>', start);
         if (close == none || FindNoCase(text.substr(0, close + 1), "</BODY") != none)
-            return false;
+            return;
         // Past the start tag one pass finds the end mark and tells whether a
         // marker name stands before it: every marker step below needs the
         // name in the body, and most pages do not have it.
@@ -97,11 +111,11 @@ bool ProtectionEngine::SecurePage(std::string& page) const
         if (markers)
             end = FindNoCase(text, "</BODY", end + 1);
         if (end == none)
-            return false;
-        const std::string_view head = text.substr(0, close + 1);
-        const std::string_view tail = text.substr(end);
-        BodyText body(text.substr(close + 1, end - close - 1));
-        std::string scriptElement;
+            return;
+        p.head = text.substr(0, close + 1);
+        p.tail = text.substr(end);
+        p.body = std::make_unique<BodyText>(text.substr(close + 1, end - close - 1));
+        BodyText& body = *p.body;
 
         // 4. The access script replaces any from an earlier run.
         if (parts & partLimitAccess) {
@@ -113,12 +127,10 @@ bool ProtectionEngine::SecurePage(std::string& page) const
             }
             const std::string script = BuildAccessScript(settings);
             if (!script.empty())
-                scriptElement = MarkerElement(scriptMarker, script);
+                p.scriptElement = MarkerElement(scriptMarker, script);
         }
 
         // 5. The content scrambled inside the content marker.
-        std::string contentStart;
-        std::unique_ptr<PageContentLayers> layers;
         if (parts & partEncrypt) {
             if (markers) {
                 const TextViews unwrapped = UnwrapElementViews(body.View(), contentMarker);
@@ -130,41 +142,104 @@ bool ProtectionEngine::SecurePage(std::string& page) const
                     const TextViews lifted =
                         ExtractElementViews(body.View(), scriptMarker, &complete);
                     if (complete) {
-                        scriptElement = std::string(lifted.middle);
+                        p.scriptElement = std::string(lifted.middle);
                         body.Join(lifted.before, lifted.after);
                     }
                 }
-                contentStart = "<";
-                contentStart += contentMarker;
-                contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
-                layers =
+                p.contentStart = "<";
+                p.contentStart += contentMarker;
+                p.contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
+                p.contentEnd = "</" + std::string(contentMarker) + ">";
+                // Measured here, so that content found not to be UTF-8 is
+                // settled before anything is written.
+                p.layers =
                     std::make_unique<PageContentLayers>(body.View(), text, settings.StrengthLevel);
             }
         }
-
-        // 6. The pieces appended to a result reserved to their joined size.
-        const std::string contentEnd = layers ? "</" + std::string(contentMarker) + ">" : "";
-        const size_t size = head.size() + scriptElement.size() +
-                            (layers ? contentStart.size() + layers->Size() + contentEnd.size()
-                                    : body.View().size()) +
-                            tail.size();
-        std::string result;
-        result.reserve(size);
-        result += head;
-        result += scriptElement;
-        if (layers) {
-            result += contentStart;
-            layers->AppendTo(result);
-            result += contentEnd;
-        } else {
-            result += body.View();
-        }
-        result += tail;
-        page.swap(result);
-        return true;
+        secured_ = true;
     } catch (const Cancelled&) {
-        return false;
+        secured_ = false;
     }
+}
+
+SecuredPage::~SecuredPage() = default;
+
+size_t SecuredPage::Size() const
+{
+    const Pieces& p = *pieces_;
+    if (!secured_)
+        return 0;
+    if (p.wholeText)
+        return p.text.size();
+    return p.head.size() + p.scriptElement.size() +
+           (p.layers ? p.contentStart.size() + p.layers->Size() + p.contentEnd.size()
+                     : p.body->View().size()) +
+           p.tail.size();
+}
+
+void SecuredPage::WriteTo(PageWriter& out) const
+{
+    const Pieces& p = *pieces_;
+    if (!secured_)
+        return;
+    if (p.wholeText) {
+        out.Write(p.text);
+        return;
+    }
+    out.Write(p.head);
+    if (!p.scriptElement.empty())
+        out.Write(p.scriptElement);
+    if (p.layers) {
+        out.Write(p.contentStart);
+        p.layers->WriteInPieces(
+            [&](const char* data, size_t size) { out.Write(std::string_view(data, size)); });
+        out.Write(p.contentEnd);
+    } else {
+        out.Write(p.body->View());
+    }
+    out.Write(p.tail);
+}
+
+namespace {
+
+// Appends what it is given to a string.
+class StringWriter final : public PageWriter
+{
+public:
+    explicit StringWriter(std::string& out) : out_(out) {}
+    void Write(std::string_view piece) override { out_ += piece; }
+
+private:
+    std::string& out_;
+};
+
+} // namespace
+
+bool ProtectionEngine::SecurePage(std::string& page) const
+{
+    // Optimisation alone: the optimised text is the result, taken whole.
+    if (!(parts & (partEncrypt | partLimitAccess))) {
+        if ((parts & partOptimise) && OptimiseActive) {
+            try {
+                std::string optimised = page;
+                OptimisePage(optimised, settings);
+                page.swap(optimised);
+            } catch (const Cancelled&) {
+                return false;
+            }
+        }
+        return true;
+    }
+    const SecuredPage secured(*this, page);
+    if (!secured.Secured())
+        return false;
+    // The pieces appended to a result reserved to their joined size.
+    std::string result;
+    result.reserve(secured.Size());
+    StringWriter writer(result);
+    secured.WriteTo(writer);
+    page.swap(result);
+    return true;
 }
 
 } // namespace kestrix
