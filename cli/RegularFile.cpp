@@ -1,0 +1,65 @@
+#include "RegularFile.h"
+
+#include "platform/FileAttributes.h"
+#include "platform/MessageFormat.h"
+#include "support/Translation.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrix {
+
+// Reads a file that is a regular file, not through a link, whole. Returns
+// 0 or the error number (ELOOP for a link, EINVAL for anything that is not
+// a regular file).
+int ReadRegularFile(const QString& path, std::string& out)
+{
+    out.clear();
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    out.resize(size_t(st.st_size));
+    size_t filled = 0;
+    for (;;) {
+        if (filled == out.size())
+            out.resize(out.size() + 65536);
+        const ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        filled += size_t(n);
+    }
+    out.resize(filled);
+    return 0;
+}
+
+QString ReadFailure(const QString& path, int error)
+{
+    if (error == ELOOP)
+        return FormatMessage(Tr("%s is a symbolic link and was not followed"), {path});
+    if (error == EINVAL)
+        return FormatMessage(Tr("%s is not a regular file"), {path});
+    return FormatMessage(Tr("Unable to read %s"), {path}) + QStringLiteral(": ") +
+           SystemErrorText(error);
+}
+
+} // namespace kestrix
