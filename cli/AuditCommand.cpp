@@ -188,22 +188,28 @@ int AuditCommand(const QStringList& arguments)
         AuditFile& file = files[i];
         if (file.inBackupFolder)
             return;
-        std::string bytes;
+        // Buffers of each thread, used again from file to file.
+        thread_local std::string bytes, backup;
+        thread_local std::u32string text;
         if (const int error = ReadRegularFile(file.path, bytes)) {
             file.problem = ReadFailure(file.path, error);
             return;
         }
         if (!IsSecuredPage(bytes))
             return;
+        // With a backup the loaders need not be undone: the layout tells
+        // what of the page stands in clear.
         DecodedPage decoded;
-        if (DecodeSecuredPage(bytes, decoded, true) != DecodeProblem::None)
-            return; // scanned whole, like any other file
+        const QString backupPath = BackupPathFor(file.path);
+        const bool haveBackup = ReadRegularFile(backupPath, backup) == 0;
+        if ((haveBackup ? ReadSecuredLayout(bytes, decoded)
+                        : DecodeSecuredPage(bytes, decoded, true)) != DecodeProblem::None)
+            return; // searched whole, like any other file
         file.page = int(i);
         file.scan = TextOutsideContent(decoded);
-        std::string backup;
-        const QString backupPath = BackupPathFor(file.path);
-        if (ReadRegularFile(backupPath, backup) == 0) {
-            pages[i].clearText = VisibleBodyText(backup);
+        if (haveBackup) {
+            VisibleBodyText(backup, text);
+            pages[i].clearText = text;
             backupPaths[i] = backupPath;
         } else {
             pages[i].clearText = NormaliseClearText(decoded.content);
@@ -238,12 +244,14 @@ int AuditCommand(const QStringList& arguments)
         }
         if (!file.problem.isEmpty())
             return;
-        std::string bytes;
+        thread_local std::string bytes;
+        thread_local std::u32string text;
         if (const int error = ReadRegularFile(file.path, bytes)) {
             file.problem = ReadFailure(file.path, error);
             return;
         }
-        leaks[i] = index.FindLeaks(NormalisedFileText(bytes));
+        NormalisedFileText(bytes, text);
+        leaks[i] = index.FindLeaks(text);
     });
 
     int leaking = 0;

@@ -33,12 +33,16 @@ int ReadRegularFile(const QString& path, std::string& out)
         return errno;
     if (!S_ISREG(st.st_mode))
         return EINVAL;
+    // The size known in advance is read into the string; what a growing
+    // file adds past it comes through a small buffer, so that no room is
+    // cleared in advance for bytes that may never come.
     out.resize(size_t(st.st_size));
     size_t filled = 0;
+    char more[4096];
     for (;;) {
-        if (filled == out.size())
-            out.resize(out.size() + 65536);
-        const ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
+        const bool inside = filled < out.size();
+        const ssize_t n = inside ? ::read(fd, out.data() + filled, out.size() - filled)
+                                 : ::read(fd, more, sizeof more);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -46,6 +50,8 @@ int ReadRegularFile(const QString& path, std::string& out)
         }
         if (n == 0)
             break;
+        if (!inside)
+            out.append(more, size_t(n));
         filled += size_t(n);
     }
     out.resize(filled);

@@ -87,9 +87,9 @@ void AppendUnits(std::u32string& out, std::u16string_view units)
 
 // The code points of bytes in a charset; UTF-8 and windows-1252 (nearly
 // every page and every other file) without a detour through UTF-16.
-std::u32string CodePoints(std::string_view bytes, const std::string& charset)
+void CodePoints(std::string_view bytes, const std::string& charset, std::u32string& out)
 {
-    std::u32string out;
+    out.clear();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     if (charset == "UTF-8") {
@@ -121,16 +121,15 @@ std::u32string CodePoints(std::string_view bytes, const std::string& charset)
             p += n;
         }
         out.resize(size_t(o - out.data()));
-        return out;
+        return;
     }
     if (charset == "windows-1252" || charset.empty()) {
         out.resize(bytes.size());
         for (size_t i = 0; i < bytes.size(); ++i)
             out[i] = Windows1252Unit(p[i]);
-        return out;
+        return;
     }
     AppendUnits(out, DecodeToUtf16(bytes, charset));
-    return out;
 }
 
 // Decodes HTML character references and JSON string escapes in place (what
@@ -344,7 +343,7 @@ std::u32string NormaliseClearText(std::u16string_view text)
     return out;
 }
 
-std::u32string VisibleBodyText(std::string_view page)
+void VisibleBodyText(std::string_view page, std::u32string& out)
 {
     std::string_view body = page;
     const size_t start = FindNoCase(page, "<BODY");
@@ -353,17 +352,29 @@ std::u32string VisibleBodyText(std::string_view page)
         const size_t end = FindNoCase(page, "</BODY", close + 1);
         body = page.substr(close + 1, end == std::string_view::npos ? end : end - close - 1);
     }
-    std::u32string out = CodePoints(body, DetectPageCharset(page));
+    CodePoints(body, DetectPageCharset(page), out);
     DecodeEscapes(out);
     StripAndFold(out);
+}
+
+std::u32string VisibleBodyText(std::string_view page)
+{
+    std::u32string out;
+    VisibleBodyText(page, out);
     return out;
+}
+
+void NormalisedFileText(std::string_view bytes, std::u32string& out)
+{
+    CodePoints(bytes, DetectPageCharset(bytes), out);
+    DecodeEscapes(out);
+    StripAndFold(out);
 }
 
 std::u32string NormalisedFileText(std::string_view bytes)
 {
-    std::u32string out = CodePoints(bytes, DetectPageCharset(bytes));
-    DecodeEscapes(out);
-    StripAndFold(out);
+    std::u32string out;
+    NormalisedFileText(bytes, out);
     return out;
 }
 
@@ -401,7 +412,9 @@ std::vector<int> ClearTextIndex::FindLeaks(std::u32string_view text) const
     std::vector<int> found;
     if (text.size() < minChars_ || entries_.empty())
         return found;
-    std::vector<char> seen(pages_.size(), 0);
+    // The pages found so far: few, so a list is quicker than a table that
+    // would have to be cleared for every text.
+    std::vector<uint32_t> seen;
     uint64_t hash = WindowHash(text.data(), window_);
     for (size_t i = 0;; ++i) {
         const size_t bucket = Bucket(hash);
@@ -409,7 +422,7 @@ std::vector<int> ClearTextIndex::FindLeaks(std::u32string_view text) const
             auto [first, last] =
                 std::equal_range(entries_.begin(), entries_.end(), Entry{hash, 0, 0});
             for (auto e = first; e != last; ++e) {
-                if (seen[e->page])
+                if (std::find(seen.begin(), seen.end(), e->page) != seen.end())
                     continue;
                 const std::u32string& page = pages_[e->page].text;
                 if (std::u32string_view(page).substr(e->at, window_) != text.substr(i, window_))
@@ -424,7 +437,7 @@ std::vector<int> ClearTextIndex::FindLeaks(std::u32string_view text) const
                        text[i + window_ + after] == page[e->at + window_ + after])
                     ++after;
                 if (before + window_ + after >= minChars_) {
-                    seen[e->page] = 1;
+                    seen.push_back(e->page);
                     found.push_back(pages_[e->page].id);
                 }
             }

@@ -21,10 +21,13 @@ std::u32string NormaliseClearText(std::u16string_view text);
 // start tag and the body end mark (all of it when the page has no body
 // tags), read in the page's character set.
 std::u32string VisibleBodyText(std::string_view page);
+// The same into a buffer whose room is used again.
+void VisibleBodyText(std::string_view page, std::u32string& out);
 
 // The normalised text of a file of any kind, read in the charset its bytes
 // show (a byte-order mark, a meta charset, UTF-8, else windows-1252).
 std::u32string NormalisedFileText(std::string_view bytes);
+void NormalisedFileText(std::string_view bytes, std::u32string& out);
 
 // The clear texts of many pages, indexed so that a text can be searched for
 // every run of at least `minChars` characters of any of them at once.

@@ -344,7 +344,7 @@ bool AnyOptimisationSwitch(const ProtectionSettings& s)
            s.OptimizeCode;
 }
 
-DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, bool peelEarlier)
+DecodeProblem ReadSecuredLayout(std::string_view page, DecodedPage& decoded)
 {
     decoded = DecodedPage{};
     const size_t marker = page.find(contentMarker);
@@ -385,13 +385,22 @@ DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, boo
     if (!StartsWithNoCase(page, tail, "</BODY"))
         return DecodeProblem::MarkersMoved;
     decoded.tail = page.substr(tail);
+    decoded.loaders = page.substr(loaders, end - loaders);
     if (!DecodeSettingsAttribute(decoded.settingsAttribute, decoded.settings))
         return DecodeProblem::SettingsAltered;
+    return DecodeProblem::None;
+}
+
+DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, bool peelEarlier)
+{
+    if (const DecodeProblem problem = ReadSecuredLayout(page, decoded);
+        problem != DecodeProblem::None)
+        return problem;
 
     // The layers from the outermost in: each scrambled string gives the text
     // of the next layer, the innermost gives the content's characters.
     static const KeyTable key(contentKey);
-    std::string_view text = page.substr(loaders, end - loaders);
+    std::string_view text = decoded.loaders;
     std::string buffers[2];
     for (int layer = decoded.settings.StrengthLevel; layer > 1; --layer) {
         const auto scrambled = LayerString(text);

@@ -32,7 +32,8 @@ struct DecodedPage
     std::string_view scriptElement; // <kestrix-script>...</kestrix-script>, or empty
     std::string_view accessScript;  // the script element's inner text
     std::string_view settingsAttribute;
-    std::string_view tail; // from the body end mark on
+    std::string_view loaders; // the content element's inner text
+    std::string_view tail;    // from the body end mark on
     ProtectionSettings settings;
     // The content as securing took it, in characters (UTF-16 code units):
     // what the innermost of the settings' level of loaders writes.
@@ -41,6 +42,10 @@ struct DecodedPage
     // (a page secured more than once), which `content` no longer holds.
     int earlierLayers = 0;
 };
+
+// Reads the layout of a secured page and its settings, without undoing the
+// loaders: everything of DecodedPage but the content.
+DecodeProblem ReadSecuredLayout(std::string_view page, DecodedPage& decoded);
 
 // Reads a secured page back. With `peelEarlier`, a content that is itself
 // exactly a loader (the page was secured again) is undone too, down to the
