@@ -122,19 +122,32 @@ private:
     QString backupName_;
 };
 
-// Runs `work` over the indices 0 to count - 1 on every core.
-void InParallel(size_t count, const std::function<void(size_t)>& work)
+// What one worker reads into, used again from file to file, so that the
+// room of the largest file is made once.
+struct Scratch
+{
+    std::string bytes;
+    std::string backup;
+    ClearTextBuffer text;
+    DecodedPage decoded;
+};
+
+// Runs `work` over the indices 0 to count - 1 on every core, each worker
+// with its own scratch room.
+void InParallel(size_t count, std::vector<Scratch>& scratch,
+                const std::function<void(size_t, Scratch&)>& work)
 {
     std::atomic<size_t> next{0};
-    auto run = [&] {
+    auto run = [&](Scratch& room) {
         for (size_t i; (i = next.fetch_add(1)) < count;)
-            work(i);
+            work(i, room);
     };
     const int jobs = std::max(1, std::min(QThread::idealThreadCount(), int(count)));
+    scratch.resize(size_t(jobs));
     std::vector<std::thread> workers;
     for (int j = 1; j < jobs; ++j)
-        workers.emplace_back(run);
-    run();
+        workers.emplace_back(run, std::ref(scratch[size_t(j)]));
+    run(scratch[0]);
     for (std::thread& worker : workers)
         worker.join();
 }
@@ -184,13 +197,14 @@ int AuditCommand(const QStringList& arguments)
     // where there is one, else read back from the page itself.
     std::vector<SecuredPage> pages(files.size());
     std::vector<QString> backupPaths(files.size());
-    InParallel(files.size(), [&](size_t i) {
+    std::vector<Scratch> scratch;
+    InParallel(files.size(), scratch, [&](size_t i, Scratch& room) {
         AuditFile& file = files[i];
         if (file.inBackupFolder)
             return;
-        // Buffers of each thread, used again from file to file.
-        thread_local std::string bytes, backup;
-        thread_local std::u32string text;
+        std::string& bytes = room.bytes;
+        std::string& backup = room.backup;
+        ClearTextBuffer& text = room.text;
         if (const int error = ReadRegularFile(file.path, bytes)) {
             file.problem = ReadFailure(file.path, error);
             return;
@@ -199,7 +213,7 @@ int AuditCommand(const QStringList& arguments)
             return;
         // With a backup the loaders need not be undone: the layout tells
         // what of the page stands in clear.
-        DecodedPage decoded;
+        DecodedPage& decoded = room.decoded;
         const QString backupPath = BackupPathFor(file.path);
         const bool haveBackup = ReadRegularFile(backupPath, backup) == 0;
         if ((haveBackup ? ReadSecuredLayout(bytes, decoded)
@@ -209,10 +223,11 @@ int AuditCommand(const QStringList& arguments)
         file.scan = TextOutsideContent(decoded);
         if (haveBackup) {
             VisibleBodyText(backup, text);
-            pages[i].clearText = text;
+            pages[i].clearText.assign(text.begin(), text.end());
             backupPaths[i] = backupPath;
         } else {
-            pages[i].clearText = NormaliseClearText(decoded.content);
+            NormaliseClearText(decoded.Content(), text);
+            pages[i].clearText.assign(text.begin(), text.end());
         }
         pages[i].file = int(i);
     });
@@ -232,7 +247,7 @@ int AuditCommand(const QStringList& arguments)
     // Second pass: every file searched for the pages' text. A backup read
     // as a page's clear text holds it whole.
     std::vector<std::vector<int>> leaks(files.size());
-    InParallel(files.size(), [&](size_t i) {
+    InParallel(files.size(), scratch, [&](size_t i, Scratch& room) {
         AuditFile& file = files[i];
         if (const auto source = backupOf.find(file.path); source != backupOf.end()) {
             leaks[i] = {source->second};
@@ -244,14 +259,14 @@ int AuditCommand(const QStringList& arguments)
         }
         if (!file.problem.isEmpty())
             return;
-        thread_local std::string bytes;
-        thread_local std::u32string text;
+        std::string& bytes = room.bytes;
+        ClearTextBuffer& text = room.text;
         if (const int error = ReadRegularFile(file.path, bytes)) {
             file.problem = ReadFailure(file.path, error);
             return;
         }
         NormalisedFileText(bytes, text);
-        leaks[i] = index.FindLeaks(text);
+        leaks[i] = index.FindLeaks({text.data(), text.size()});
     });
 
     int leaking = 0;
@@ -264,6 +279,9 @@ int AuditCommand(const QStringList& arguments)
         const QString page = files[size_t(leaks[i].front())].path;
         if (leaks[i].size() == 1)
             PrintLine(FormatMessage(Tr("%s holds the clear text of %s"), {files[i].path, page}));
+        else if (leaks[i].size() == 2)
+            PrintLine(FormatMessage(Tr("%s holds the clear text of %s and of one other page"),
+                                    {files[i].path, page}));
         else
             PrintLine(FormatMessage(Tr("%s holds the clear text of %s and of %d other pages"),
                                     {files[i].path, page, QString::number(leaks[i].size() - 1)}));

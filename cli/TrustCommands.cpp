@@ -90,7 +90,7 @@ int RecoverCommand(const QStringList& arguments)
         PrintError(FormatMessage(Tr("Note: %s was secured more than once; the page recovered is "
                                     "the one before its first securing."),
                                  {name}));
-    if (decoded.content.find(u'\uFFFD') != std::u16string::npos)
+    if (decoded.Content().find(u'\uFFFD') != std::u16string_view::npos)
         PrintError(FormatMessage(Tr("Warning: %s holds replacement characters; if its original "
                                     "held bytes its character set cannot read, those are lost."),
                                  {name}));

@@ -35,6 +35,11 @@ constexpr NamedEntity namedEntities[] = {
     {U"zwnj", 0x200C},
 };
 
+std::u32string_view View(const ClearTextBuffer& text)
+{
+    return {text.data(), text.size()};
+}
+
 bool IsAsciiLetter(char32_t c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -70,24 +75,27 @@ char32_t Fold(char32_t c)
     return QChar::toCaseFolded(c);
 }
 
-void AppendUnits(std::u32string& out, std::u16string_view units)
+void AppendUnits(ClearTextBuffer& out, std::u16string_view units)
 {
-    out.reserve(out.size() + units.size());
+    const size_t start = out.size();
+    out.resize(start + units.size());
+    char32_t* o = out.data() + start;
     for (size_t i = 0; i < units.size(); ++i) {
         const char32_t u = units[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
             units[i + 1] <= 0xDFFF) {
-            out += 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+            *o++ = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
             ++i;
         } else {
-            out += u;
+            *o++ = u;
         }
     }
+    out.resize(size_t(o - out.data()));
 }
 
 // The code points of bytes in a charset; UTF-8 and windows-1252 (nearly
 // every page and every other file) without a detour through UTF-16.
-void CodePoints(std::string_view bytes, const std::string& charset, std::u32string& out)
+void CodePoints(std::string_view bytes, const std::string& charset, ClearTextBuffer& out)
 {
     out.clear();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -134,7 +142,7 @@ void CodePoints(std::string_view bytes, const std::string& charset, std::u32stri
 
 // Decodes HTML character references and JSON string escapes in place (what
 // they stand for is never longer than they are).
-void DecodeEscapes(std::u32string& text)
+void DecodeEscapes(ClearTextBuffer& text)
 {
     const size_t size = text.size();
     size_t w = 0;
@@ -237,7 +245,7 @@ void DecodeEscapes(std::u32string& text)
     text.resize(w);
 }
 
-bool MatchesNameNoCase(const std::u32string& text, size_t at, std::u32string_view lowerName)
+bool MatchesNameNoCase(const ClearTextBuffer& text, size_t at, std::u32string_view lowerName)
 {
     if (text.size() - at < lowerName.size())
         return false;
@@ -253,12 +261,12 @@ bool MatchesNameNoCase(const std::u32string& text, size_t at, std::u32string_vie
 
 // Where the element's text ends: past the ">" of "</name" from `from` on,
 // or the end of the text.
-size_t PastEndTag(const std::u32string& text, size_t from, std::u32string_view lowerName)
+size_t PastEndTag(const ClearTextBuffer& text, size_t from, std::u32string_view lowerName)
 {
     for (size_t i = from; i + 1 < text.size(); ++i) {
         if (text[i] == '<' && text[i + 1] == '/' && MatchesNameNoCase(text, i + 2, lowerName)) {
-            const size_t close = text.find(U'>', i);
-            return close == std::u32string::npos ? text.size() : close + 1;
+            const size_t close = View(text).find(U'>', i);
+            return close == std::u32string_view::npos ? text.size() : close + 1;
         }
     }
     return text.size();
@@ -266,7 +274,7 @@ size_t PastEndTag(const std::u32string& text, size_t from, std::u32string_view l
 
 // Takes out tags, comments, scripts and style sheets, collapses white
 // space and folds case, in place.
-void StripAndFold(std::u32string& text)
+void StripAndFold(ClearTextBuffer& text)
 {
     const size_t size = text.size();
     size_t w = 0;
@@ -282,14 +290,14 @@ void StripAndFold(std::u32string& text)
         if (c == '<' && r + 1 < size) {
             const char32_t n = text[r + 1];
             if (n == '!' && r + 3 < size && text[r + 2] == '-' && text[r + 3] == '-') {
-                const size_t end = text.find(U"-->", r + 4);
-                r = end == std::u32string::npos ? size : end + 3;
+                const size_t end = View(text).find(U"-->", r + 4);
+                r = end == std::u32string_view::npos ? size : end + 3;
                 emitBlank();
                 continue;
             }
             if (IsAsciiLetter(n) || n == '/' || n == '!' || n == '?') {
-                const size_t close = text.find(U'>', r + 1);
-                if (close != std::u32string::npos) {
+                const size_t close = View(text).find(U'>', r + 1);
+                if (close != std::u32string_view::npos) {
                     const bool script = MatchesNameNoCase(text, r + 1, U"script");
                     const bool style = MatchesNameNoCase(text, r + 1, U"style");
                     r = close + 1;
@@ -334,16 +342,22 @@ uint64_t WindowHash(const char32_t* p, size_t length)
 
 } // namespace
 
-std::u32string NormaliseClearText(std::u16string_view text)
+void NormaliseClearText(std::u16string_view text, ClearTextBuffer& out)
 {
-    std::u32string out;
+    out.clear();
     AppendUnits(out, text);
     DecodeEscapes(out);
     StripAndFold(out);
-    return out;
 }
 
-void VisibleBodyText(std::string_view page, std::u32string& out)
+std::u32string NormaliseClearText(std::u16string_view text)
+{
+    ClearTextBuffer out;
+    NormaliseClearText(text, out);
+    return std::u32string(View(out));
+}
+
+void VisibleBodyText(std::string_view page, ClearTextBuffer& out)
 {
     std::string_view body = page;
     const size_t start = FindNoCase(page, "<BODY");
@@ -359,12 +373,12 @@ void VisibleBodyText(std::string_view page, std::u32string& out)
 
 std::u32string VisibleBodyText(std::string_view page)
 {
-    std::u32string out;
+    ClearTextBuffer out;
     VisibleBodyText(page, out);
-    return out;
+    return std::u32string(View(out));
 }
 
-void NormalisedFileText(std::string_view bytes, std::u32string& out)
+void NormalisedFileText(std::string_view bytes, ClearTextBuffer& out)
 {
     CodePoints(bytes, DetectPageCharset(bytes), out);
     DecodeEscapes(out);
@@ -373,9 +387,9 @@ void NormalisedFileText(std::string_view bytes, std::u32string& out)
 
 std::u32string NormalisedFileText(std::string_view bytes)
 {
-    std::u32string out;
+    ClearTextBuffer out;
     NormalisedFileText(bytes, out);
-    return out;
+    return std::u32string(View(out));
 }
 
 ClearTextIndex::ClearTextIndex(size_t minChars)

@@ -4,6 +4,8 @@
 // index that finds runs of that text in any other text.
 #pragma once
 
+#include "protection/UninitialisedBuffer.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,23 +13,28 @@
 
 namespace kestrix {
 
+// Room for a normalised text, used again from text to text.
+using ClearTextBuffer = UninitialisedBuffer<char32_t>;
+
 // The characters of a text as compared: HTML entities and JSON string
 // escapes decoded; tags, comments, scripts and style sheets taken out (each
 // leaves a blank); runs of white space made one blank; letters case-folded.
 // One element per character (code point).
 std::u32string NormaliseClearText(std::u16string_view text);
+// The same into a buffer whose room is used again.
+void NormaliseClearText(std::u16string_view text, ClearTextBuffer& out);
 
 // The normalised visible text of a page's body: the text between the body
 // start tag and the body end mark (all of it when the page has no body
 // tags), read in the page's character set.
 std::u32string VisibleBodyText(std::string_view page);
 // The same into a buffer whose room is used again.
-void VisibleBodyText(std::string_view page, std::u32string& out);
+void VisibleBodyText(std::string_view page, ClearTextBuffer& out);
 
 // The normalised text of a file of any kind, read in the charset its bytes
 // show (a byte-order mark, a meta charset, UTF-8, else windows-1252).
 std::u32string NormalisedFileText(std::string_view bytes);
-void NormalisedFileText(std::string_view bytes, std::u32string& out);
+void NormalisedFileText(std::string_view bytes, ClearTextBuffer& out);
 
 // The clear texts of many pages, indexed so that a text can be searched for
 // every run of at least `minChars` characters of any of them at once.

@@ -15,6 +15,10 @@
 #include <iconv.h>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrix {
 
 namespace {
@@ -59,31 +63,80 @@ int HexDigit(char c)
 }
 
 // The key's XOR values, repeated once so that a phase can run past the end.
+// The key's XOR values, repeated so that the 16 values from any phase on can
+// be read at once.
 struct KeyTable
 {
     explicit KeyTable(std::string_view key) : length(key.size())
     {
-        for (size_t i = 0; i < key.size(); ++i)
-            values[i] = static_cast<uint8_t>(static_cast<uint8_t>(key[i]) & 31u);
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<uint8_t>(static_cast<uint8_t>(key[i % length]) & 31u);
     }
-    std::array<uint8_t, 32> values{};
+    std::array<uint8_t, 64> values{};
     size_t length;
 };
+
+#if defined(__SSE2__)
+// Bit i set when byte i could not stand as itself in a scrambled string (a
+// control character, a byte above 127, " < > or \\).
+inline unsigned NotRawMask(__m128i x)
+{
+    const __m128i control = _mm_cmplt_epi8(x, _mm_set1_epi8(32));
+    const __m128i quote = _mm_cmpeq_epi8(x, _mm_set1_epi8('"'));
+    const __m128i backslash = _mm_cmpeq_epi8(x, _mm_set1_epi8('\\'));
+    const __m128i angle = _mm_cmpeq_epi8(_mm_or_si128(x, _mm_set1_epi8(2)), _mm_set1_epi8('>'));
+    return unsigned(_mm_movemask_epi8(
+        _mm_or_si128(_mm_or_si128(control, quote), _mm_or_si128(backslash, angle))));
+}
+
+// Stores 16 unscrambled units.
+inline void Store16(char* out, __m128i x)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
+}
+inline void Store16(char16_t* out, __m128i x)
+{
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(x, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(x, zero));
+}
+#endif
 
 // Undoes the scrambling of a string body as securing writes it: a raw
 // character or a \xHH escape (only for the values that must be escaped) per
 // code unit below 256, \uHHHH (only from 256 up) where `wide` allows. Each
 // unit is XORed with its key value and stored at `out` (room for s.size()
-// units). Returns the end of what was stored, or null when the string is not
-// one that securing writes.
+// units). Returns false when the string is not one that securing writes;
+// else `written` is the number of units stored.
 template <typename Unit>
-Unit* Unscramble(std::string_view s, const KeyTable& key, bool wide, Unit* out)
+bool Unscramble(std::string_view s, const KeyTable& key, bool wide, Unit* out, size_t& written)
 {
+    Unit* const start = out;
     const auto* in = reinterpret_cast<const uint8_t*>(s.data());
     const auto* end = in + s.size();
     size_t k = 0;
     while (in < end) {
-        // A run of raw characters, the common case.
+#if defined(__SSE2__)
+        // Sixteen characters at a time: all sixteen are unscrambled and
+        // stored, and as many are kept as are raw before the first escape
+        // (the output never runs ahead of the input, so the store has room).
+        while (end - in >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+            const __m128i keys =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.values.data() + k));
+            Store16(out, _mm_xor_si128(x, keys));
+            const unsigned mask = NotRawMask(x);
+            const unsigned raw = mask == 0 ? 16 : unsigned(__builtin_ctz(mask));
+            out += raw;
+            in += raw;
+            k += raw;
+            if (k >= key.length)
+                k -= key.length;
+            if (raw < 16)
+                break;
+        }
+#endif
+        // A run of raw characters one by one.
         while (in < end && rawCharacters.raw[*in]) {
             *out++ = static_cast<Unit>(*in++ ^ key.values[k]);
             if (++k == key.length)
@@ -92,34 +145,35 @@ Unit* Unscramble(std::string_view s, const KeyTable& key, bool wide, Unit* out)
         if (in == end)
             break;
         if (*in != '\\' || end - in < 4)
-            return nullptr;
+            return false;
         unsigned value = 0;
         if (in[1] == 'x') {
             const int high = HexDigit(char(in[2])), low = HexDigit(char(in[3]));
             if (high < 0 || low < 0)
-                return nullptr;
+                return false;
             value = unsigned(high * 16 + low);
             if (value < 128 && rawCharacters.raw[value])
-                return nullptr;
+                return false;
             in += 4;
         } else if (in[1] == 'u' && wide && end - in >= 6) {
             for (int i = 2; i < 6; ++i) {
                 const int digit = HexDigit(char(in[i]));
                 if (digit < 0)
-                    return nullptr;
+                    return false;
                 value = value * 16 + unsigned(digit);
             }
             if (value < 256)
-                return nullptr;
+                return false;
             in += 6;
         } else {
-            return nullptr;
+            return false;
         }
         *out++ = static_cast<Unit>(value ^ key.values[k]);
         if (++k == key.length)
             k = 0;
     }
-    return out;
+    written = size_t(out - start);
+    return true;
 }
 
 // The scrambled string of a text that is exactly one content layer, or
@@ -288,10 +342,10 @@ bool DecodeSettingsAttribute(std::string_view attribute, ProtectionSettings& set
     const std::string scrambled = UnescapeAttribute(attribute);
     std::string text(scrambled.size(), '\0');
     static const KeyTable key(settingsKey);
-    char* end = Unscramble(scrambled, key, false, text.data());
-    if (!end)
+    size_t written = 0;
+    if (!Unscramble(scrambled, key, false, text.data(), written))
         return false;
-    text.resize(size_t(end - text.data()));
+    text.resize(written);
 
     // The settings text: the section line, the level's index and text, the
     // seventeen check boxes, an empty line; every line ending in CR LF.
@@ -346,7 +400,13 @@ bool AnyOptimisationSwitch(const ProtectionSettings& s)
 
 DecodeProblem ReadSecuredLayout(std::string_view page, DecodedPage& decoded)
 {
-    decoded = DecodedPage{};
+    // Everything but the room of the content and the scratch buffers, which
+    // a caller that reads many pages with one DecodedPage uses again.
+    decoded.head = decoded.scriptElement = decoded.accessScript = {};
+    decoded.settingsAttribute = decoded.loaders = decoded.tail = {};
+    decoded.settings = ProtectionSettings{};
+    decoded.units.clear();
+    decoded.earlierLayers = 0;
     const size_t marker = page.find(contentMarker);
     if (marker == std::string_view::npos)
         return DecodeProblem::NotSecured;
@@ -401,42 +461,43 @@ DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, boo
     // of the next layer, the innermost gives the content's characters.
     static const KeyTable key(contentKey);
     std::string_view text = decoded.loaders;
-    std::string buffers[2];
+    UninitialisedBuffer<char>* buffers = decoded.scratch;
     for (int layer = decoded.settings.StrengthLevel; layer > 1; --layer) {
         const auto scrambled = LayerString(text);
         if (!scrambled)
             return DecodeProblem::LoaderAltered;
-        std::string& next = buffers[layer & 1];
+        UninitialisedBuffer<char>& next = buffers[layer & 1];
         next.resize(scrambled->size());
-        char* stored = Unscramble(*scrambled, key, false, next.data());
-        if (!stored)
+        size_t written = 0;
+        if (!Unscramble(*scrambled, key, false, next.data(), written))
             return DecodeProblem::LoaderAltered;
-        next.resize(size_t(stored - next.data()));
-        text = next;
+        next.resize(written);
+        text = std::string_view(next.data(), next.size());
     }
     const auto scrambled = LayerString(text);
     if (!scrambled)
         return DecodeProblem::LoaderAltered;
-    decoded.content.resize(scrambled->size());
-    char16_t* stored = Unscramble(*scrambled, key, true, decoded.content.data());
-    if (!stored)
+    decoded.units.resize(scrambled->size());
+    size_t written = 0;
+    if (!Unscramble(*scrambled, key, true, decoded.units.data(), written))
         return DecodeProblem::LoaderAltered;
-    decoded.content.resize(size_t(stored - decoded.content.data()));
+    decoded.units.resize(written);
 
     // A content that is itself exactly a loader came from an earlier
     // securing: undone as well when asked.
-    while (peelEarlier && decoded.content.starts_with(layerStartUnits) &&
-           AllAscii(decoded.content)) {
-        const std::string inner(decoded.content.begin(), decoded.content.end());
+    while (peelEarlier && decoded.Content().starts_with(layerStartUnits) &&
+           AllAscii(decoded.Content())) {
+        const std::string inner(decoded.units.begin(), decoded.units.end());
         const auto earlier = LayerString(inner);
         if (!earlier)
             break;
-        std::u16string units(earlier->size(), u'\0');
-        char16_t* last = Unscramble(*earlier, key, true, units.data());
-        if (!last)
+        UninitialisedBuffer<char16_t>& units = decoded.scratchUnits;
+        units.resize(earlier->size());
+        size_t count = 0;
+        if (!Unscramble(*earlier, key, true, units.data(), count))
             break;
-        units.resize(size_t(last - units.data()));
-        decoded.content.swap(units);
+        units.resize(count);
+        decoded.units.swap(units);
         ++decoded.earlierLayers;
     }
     return DecodeProblem::None;
@@ -537,13 +598,13 @@ RecoverProblem RecoverOriginal(std::string_view page, const DecodedPage& decoded
     };
     std::string body;
     if (HasDeclaredCharset(page)) {
-        if (!EncodeFromUtf16(decoded.content, DetectPageCharset(page), body))
+        if (!EncodeFromUtf16(decoded.Content(), DetectPageCharset(page), body))
             return RecoverProblem::NotEncodable;
         join(body);
         return RecoverProblem::None;
     }
-    if (AllAscii(decoded.content)) {
-        join(std::string(decoded.content.begin(), decoded.content.end()));
+    if (AllAscii(decoded.Content())) {
+        join(std::string(decoded.Content().begin(), decoded.Content().end()));
         return RecoverProblem::None;
     }
     // Undeclared: securing read the page as UTF-8 when all of it was valid
@@ -551,7 +612,7 @@ RecoverProblem RecoverOriginal(std::string_view page, const DecodedPage& decoded
     // same way is possible; when exactly one is, the bytes are known.
     std::optional<std::string> found;
     for (const char* charset : {"UTF-8", "windows-1252"}) {
-        if (!EncodeFromUtf16(decoded.content, charset, body))
+        if (!EncodeFromUtf16(decoded.Content(), charset, body))
             continue;
         join(body);
         if (DetectPageCharset(original) != charset)
@@ -609,7 +670,7 @@ VerifyProblem VerifyAgainstOriginal(const DecodedPage& decoded, std::string_view
                     units = DecodeToUtf16(pieces.body, DetectPageCharset(text));
                     unitsOf = viewsText(pieces.body) ? pieces.body : std::string_view();
                 }
-                if (units != decoded.content)
+                if (units != decoded.Content())
                     problem = VerifyProblem::BodyDiffers;
             }
             if (int(problem) > int(best) || problem == VerifyProblem::None)

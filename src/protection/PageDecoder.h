@@ -5,6 +5,7 @@
 #pragma once
 
 #include "protection/ProtectionSettings.h"
+#include "protection/UninitialisedBuffer.h"
 
 #include <string>
 #include <string_view>
@@ -37,10 +38,16 @@ struct DecodedPage
     ProtectionSettings settings;
     // The content as securing took it, in characters (UTF-16 code units):
     // what the innermost of the settings' level of loaders writes.
-    std::u16string content;
+    std::u16string_view Content() const { return {units.data(), units.size()}; }
+    UninitialisedBuffer<char16_t> units;
     // With `peelEarlier`: how many more loader layers the content itself was
     // (a page secured more than once), which `content` no longer holds.
     int earlierLayers = 0;
+
+    // Room for the layers between the outermost and the content, kept for
+    // the next page read with the same object.
+    UninitialisedBuffer<char> scratch[2];
+    UninitialisedBuffer<char16_t> scratchUnits;
 };
 
 // Reads the layout of a secured page and its settings, without undoing the

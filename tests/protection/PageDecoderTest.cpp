@@ -116,7 +116,7 @@ TEST(PageDecoder, EveryPageCharsetLevelAndSwitchSetReadsBack)
                 ASSERT_EQ(DecodeSecuredPage(secured, decoded, true), DecodeProblem::None);
                 EXPECT_EQ(decoded.settings, settings);
                 EXPECT_EQ(decoded.earlierLayers, 0);
-                EXPECT_EQ(decoded.content, BodyUnits(c.page));
+                EXPECT_EQ(decoded.Content(), BodyUnits(c.page));
                 const std::string script = BuildAccessScript(settings);
                 EXPECT_EQ(decoded.accessScript, (sw.parts & partLimitAccess) ? script : "");
                 EXPECT_EQ(VerifyAgainstOriginal(decoded, c.page), VerifyProblem::None);
