@@ -29,7 +29,7 @@ export XDG_CONFIG_HOME="$work/config"
 # Every n-th page that declares UTF-8, so that every part of the tree is in.
 (cd "$docs" && grep -rlis --include='*.html' 'charset="\?utf-8' . | sort) >"$work/utf8"
 total=$(wc -l <"$work/utf8")
-step=$(((total + count - 1) / count))
+step=$((total / count > 0 ? total / count : 1))
 awk -v step="$step" -v count="$count" 'NR % step == 0 && n < count {print; n++}' \
   "$work/utf8" >"$work/pages"
 echo "$(wc -l <"$work/pages") pages of $total that declare UTF-8"
