@@ -3,7 +3,7 @@
 // batch that secures one page and ends.
 #include "Program.h"
 
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <QApplication>

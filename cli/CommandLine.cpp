@@ -3,7 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/MessageFormat.h"
 #include "shell/ProtectionSettingsStore.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <QFile>

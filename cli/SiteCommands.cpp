@@ -7,7 +7,7 @@
 #include "processing/FolderScan.h"
 #include "processing/SiteRun.h"
 #include "protection/SecurePage.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <QCommandLineParser>

@@ -8,7 +8,7 @@
 #include "protection/ProtectionSettings.h"
 #include "protection/SecurePage.h"
 #include "shell/ProtectionSettingsStore.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 #include "support/WebDownload.h"
 #include "support/WebHelpers.h"

@@ -3,7 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileAttributes.h"
 #include "processing/Backup.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <vector>

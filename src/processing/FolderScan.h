@@ -4,7 +4,7 @@
 #pragma once
 
 #include "processing/FileMask.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include <QString>
 #include <QStringList>

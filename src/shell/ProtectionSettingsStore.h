@@ -3,7 +3,7 @@
 #pragma once
 
 #include "protection/ProtectionSettings.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 namespace kestrix {
 

@@ -9,7 +9,7 @@
 // close box.
 #pragma once
 
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include <QFlags>
 #include <QString>

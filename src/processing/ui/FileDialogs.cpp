@@ -2,8 +2,8 @@
 
 #include "platform/MessageFormat.h"
 #include "protection/ui/UnitEncryptionOptions.h"
-#include "shell/SettingsStore.h"
 #include "shell/ui/AskWithMemory.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 #include "support/ui/ModalDialog.h"
 #include "support/ui/TranslateComponent.h"

@@ -6,7 +6,7 @@
 
 #include "protection/ProtectionSettings.h"
 #include "protection/SecurePage.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include <QDialog>
 

@@ -5,7 +5,7 @@
 
 #include "protection/ProtectionSettings.h"
 #include "shell/NavigationHistory.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include <QEvent>
 #include <QMainWindow>

@@ -1,8 +1,8 @@
 #include "shell/ui/UnitKestrixOptions.h"
 
 #include "shell/RememberedAnswers.h"
-#include "shell/ui/FormState.h"
 #include "support/ui/DialogParts.h"
+#include "support/ui/FormState.h"
 #include "support/ui/ModalDialog.h"
 
 #include <QCheckBox>

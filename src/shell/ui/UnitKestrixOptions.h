@@ -3,7 +3,7 @@
 // in section "FormKestrixOptions"; "Defaults" loads the design values.
 #pragma once
 
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include <QDialog>
 

@@ -8,8 +8,8 @@
 #include "processing/ui/UnitFileProgress.h"
 #include "protection/ui/UnitEncryptionOptions.h"
 #include "shell/ProtectionSettingsStore.h"
-#include "shell/SettingsStore.h"
 #include "shell/ui/AskWithMemory.h"
+#include "support/SettingsStore.h"
 #include "support/ui/ModalDialog.h"
 #include "support/ui/UnitDownload.h"
 

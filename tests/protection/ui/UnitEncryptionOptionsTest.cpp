@@ -3,7 +3,7 @@
 #include "protection/ui/UnitEncryptionOptions.h"
 #include "protection/SecurePage.h"
 #include "shell/ProtectionSettingsStore.h"
-#include "shell/ui/FormState.h"
+#include "support/ui/FormState.h"
 #include "support/ui/ModalDialog.h"
 
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include "support/Translation.h"
 

@@ -1,4 +1,4 @@
-#include "shell/ui/FormState.h"
+#include "support/ui/FormState.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>

@@ -4,7 +4,7 @@
 // the controls' objectNames followed by ".Text", ".Checked" or ".ItemIndex".
 #pragma once
 
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // Persistence of dialog controls and window placement in the settings store.
-#include "shell/ui/FormState.h"
+#include "support/ui/FormState.h"
 #include "platform/SettingsBackend.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <QCheckBox>
