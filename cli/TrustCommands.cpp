@@ -12,7 +12,7 @@
 #include "processing/SiteRun.h"
 #include "protection/PageDecoder.h"
 #include "protection/SecurePage.h"
-#include "shell/SettingsStore.h"
+#include "support/SettingsStore.h"
 #include "support/Translation.h"
 
 #include <QCommandLineParser>
