@@ -25,6 +25,9 @@ fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME="$work/config"
+# A copy of the program, so that a rebuild while this runs changes nothing.
+cp "$cli" "$work/kestrix-cli"
+cli="$work/kestrix-cli"
 
 # Every n-th page that declares UTF-8, so that every part of the tree is in.
 (cd "$docs" && grep -rlis --include='*.html' 'charset="\?utf-8' . | sort) >"$work/utf8"
@@ -46,27 +49,35 @@ CheckBoxPrinting.Checked=1
 CheckBoxOffline.Checked=1
 INI
 
+# Recovers one page and compares it with its backup; prints a line when
+# they differ or recover failed. Run for many pages at a time by xargs.
+cat >"$work/check-one" <<'CHECK'
+#!/usr/bin/env bash
+cli="$1" level="$2" file="$3"
+backup="$(dirname "$file")/Kestrix Backup/$(basename "$file")"
+out="$(mktemp)"
+if ! "$cli" recover --output "$out" "$file" 2>"$out.err"; then
+  echo "level $level $file: $(head -n 1 "$out.err")"
+elif ! cmp -s "$out" "$backup"; then
+  echo "level $level $file: the recovered page differs from the original"
+fi
+rm -f "$out" "$out.err"
+CHECK
+chmod +x "$work/check-one"
+
 checked=0
-failed=0
+: >"$work/failures"
 for level in 1 2 3 4; do
   site="$work/level$level"
   mkdir -p "$site"
   tar -C "$docs" -cf - -T "$work/pages" | tar -C "$site" -xf -
   "$cli" secure -e -a --settings "$work/all.ini" --level "$level" --filter '*.html' "$site" \
     2>"$work/secure.log" || { tail -n 3 "$work/secure.log"; exit 1; }
-  while IFS= read -r page; do
-    file="$site/${page#./}"
-    backup="$(dirname "$file")/Kestrix Backup/$(basename "$file")"
-    checked=$((checked + 1))
-    if ! "$cli" recover --output "$work/recovered" "$file" 2>"$work/recover.log"; then
-      echo "level $level $page: $(head -n 1 "$work/recover.log")"
-      failed=$((failed + 1))
-    elif ! cmp -s "$work/recovered" "$backup"; then
-      echo "level $level $page: the recovered page differs from the original"
-      failed=$((failed + 1))
-    fi
-  done <"$work/pages"
+  sed "s|^\./|$site/|" "$work/pages" | tr '\n' '\0' |
+    xargs -0 -n 1 -P "$(nproc)" "$work/check-one" "$cli" "$level" | tee -a "$work/failures"
+  checked=$((checked + $(wc -l <"$work/pages")))
   rm -rf "$site"
 done
+failed=$(wc -l <"$work/failures")
 echo "$checked recovered, $((checked - failed)) identical, $failed failed"
 [ "$failed" -eq 0 ]

@@ -286,7 +286,7 @@ const char* DecodeProblemText(DecodeProblem problem)
     case DecodeProblem::NotSecured:
         return "The page holds no scrambled content: it was not secured with encryption.";
     case DecodeProblem::NoBody:
-        return "The page has no body start tag before its content marker.";
+        return "The page has no body start tag.";
     case DecodeProblem::MarkersMoved:
         return "The marker elements are not where securing puts them: the page was changed "
                "after it was secured.";
@@ -407,15 +407,15 @@ DecodeProblem ReadSecuredLayout(std::string_view page, DecodedPage& decoded)
     decoded.settings = ProtectionSettings{};
     decoded.units.clear();
     decoded.earlierLayers = 0;
-    const size_t marker = page.find(contentMarker);
-    if (marker == std::string_view::npos)
+    if (!IsSecuredPage(page))
         return DecodeProblem::NotSecured;
     // The body start tag as securing finds it: the first start mark and the
-    // first ">" after it.
+    // first ">" after it. (The marker name may also stand before it, in a
+    // style sheet of the head, say.)
     const size_t bodyStart = FindNoCase(page, "<BODY");
     const size_t close =
         bodyStart == std::string_view::npos ? bodyStart : page.find('>', bodyStart);
-    if (close == std::string_view::npos || close > marker)
+    if (close == std::string_view::npos)
         return DecodeProblem::NoBody;
     size_t pos = close + 1;
     decoded.head = page.substr(0, pos);

@@ -16,7 +16,7 @@ namespace kestrix {
 enum class DecodeProblem {
     None,
     NotSecured,      // no content marker
-    NoBody,          // no body start tag before the marker
+    NoBody,          // no body start tag
     MarkersMoved,    // the marker elements are not where securing puts them
     SettingsAltered, // the settings attribute does not read back
     LoaderAltered,   // a loader is not one that securing writes

@@ -170,6 +170,8 @@ async function render(tab, url, variant) {
   const t1 = Date.now();
   const result = JSON.parse(await tab.page.evaluate(settleAndProbe));
   const t2 = Date.now();
+  // A page whose script went to another address was probed there.
+  result.left = tab.page.url().split('#')[0] !== url;
   phases.loads += 1;
   phases.gotoMs += t1 - t0;
   phases.settleMs += result.settleMs;
@@ -331,6 +333,7 @@ async function main() {
         const native = decoded.get(securedFile(page, level));
         const written = renders[variant].innermost;
         results.decoder.push({ page: name, level, loaderWrites: renders[variant].loaderWrites,
+          left: renders[variant].left,
           problem: native.problem || (written === null ? 'the browser wrote nothing' : ''),
           diff: native.problem || written === null ? null
             : decoder.difference(written, native.text) });
@@ -394,7 +397,11 @@ function tally(results, options) {
     }
   }
   for (const d of results.decoder) {
-    if (!d.problem && !d.diff && d.loaderWrites === d.level) {
+    if (d.left) {
+      ++skipped;
+      results.skipped.push(`${d.page} level ${d.level}: the native decoder is not compared: ` +
+        'a script of the page went to another address before it could be');
+    } else if (!d.problem && !d.diff && d.loaderWrites === d.level) {
       ++passed;
     } else {
       ++failed;
@@ -504,8 +511,11 @@ function report(results, counts) {
   }
   lines.push('');
   const agreed = results.decoder.filter((d) => !d.problem && !d.diff && d.loaderWrites === d.level);
-  lines.push(`Native decoder: ${agreed.length} of ${results.decoder.length} secured pages ` +
-    'read back to exactly what the browser\'s innermost loader wrote.');
+  const stayed = results.decoder.filter((d) => !d.left);
+  lines.push(`Native decoder: ${agreed.length} of ${stayed.length} secured pages ` +
+    'read back to exactly what the browser\'s innermost loader wrote' +
+    (stayed.length < results.decoder.length ? ` (${results.decoder.length - stayed.length} ` +
+      'went to another address first and were not compared).' : '.'));
   lines.push('');
   lines.push('| access effect | with every switch on | without its switch |');
   lines.push('|---|---|---|');

@@ -37,6 +37,8 @@ const std::vector<PageCase>& Pages()
     static const std::vector<PageCase> pages = {
         {"ascii undeclared", Page("", "\r\n<p>Hello \"world\" <b>x</b> \\ &amp;</p>\t\n"), true},
         {"empty body", Page("", ""), true},
+        {"marker names in the head",
+         Page("<style>kestrix-content,kestrix-script{display:contents}</style>", "<p>x</p>"), true},
         {"utf-8 declared", Page("<meta charset=\"utf-8\">", "<p>Grüße, 日本語, 😀</p>"), true},
         {"utf-8 bom", "\xEF\xBB\xBF" + Page("", "<p>caf\xC3\xA9</p>"), true},
         {"windows-1252 declared",
