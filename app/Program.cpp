@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -73,7 +74,13 @@ int RunProgram(const QStringList& arguments)
     };
     services.backupExists = [](const QString& path) { return BackupExists(path); };
     services.readOnly = [](const QString& path) { return IsReadOnlyFile(path); };
+    services.backupItem = [backupName = BackupFolderName()](const QString& path) {
+        const QFileInfo item(path);
+        return item.fileName() == backupName ||
+               QFileInfo(item.absolutePath()).fileName() == backupName;
+    };
     TFormKestrix form(SettingsStore::OpenProductKey(), options, services);
+    progress.SetOwner(&form);
     TranslateApplication();
 
     if (line.mode & cmOpenWindow) {

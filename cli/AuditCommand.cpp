@@ -50,7 +50,7 @@ struct AuditFile
     QString problem;     // why it could not be read
 };
 
-struct SecuredPage
+struct PageClearText
 {
     int file; // index into the files
     std::u32string clearText;
@@ -195,7 +195,7 @@ int AuditCommand(const QStringList& arguments)
 
     // First pass: the secured pages and their clear text, from the backup
     // where there is one, else read back from the page itself.
-    std::vector<SecuredPage> pages(files.size());
+    std::vector<PageClearText> pages(files.size());
     std::vector<QString> backupPaths(files.size());
     std::vector<Scratch> scratch;
     InParallel(files.size(), scratch, [&](size_t i, Scratch& room) {

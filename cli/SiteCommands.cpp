@@ -162,7 +162,7 @@ int SecureCommand(const QStringList& arguments)
     // As for a single page: the optimisation runs when it is asked for.
     engine.OptimiseActive = o.parts.testFlag(partOptimise);
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
-    const QStringList files = GatherSitePaths(o.paths, filter);
+    const SiteWorkList files = GatherSitePaths(o.paths, filter);
     PrintedReport report(true, o.run.dryRun);
     const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
     report.ClearProgress();
@@ -174,7 +174,7 @@ int RestoreCommand(const QStringList& arguments)
     const SiteOptions o = ParseSiteArguments(arguments, false);
     SettingsStore store = SettingsStore::OpenProductKey();
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
-    const QStringList files = GatherSitePaths(o.paths, filter);
+    const SiteWorkList files = GatherSitePaths(o.paths, filter);
     PrintedReport report(false, o.run.dryRun);
     const SiteRunTotals totals = RestoreSite(files, o.run, report);
     report.ClearProgress();

@@ -151,7 +151,7 @@ std::vector<GatheredFile> GatherWithRoots(const QStringList& roots, const QStrin
     QStringList absolute;
     for (const QString& root : roots)
         absolute.append(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
-    for (const QString& path : GatherSitePaths(roots, filter)) {
+    for (const QString& path : GatherSitePaths(roots, filter).files) {
         int root = 0;
         for (int i = 0; i < absolute.size(); ++i) {
             if (path == absolute[i] || path.startsWith(absolute[i] + QLatin1Char('/')) ||

@@ -2,9 +2,10 @@
 #include "CommandLine.h"
 #include "SiteCommands.h"
 #include "TrustCommands.h"
-#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
+#include "platform/InputFile.h"
 #include "platform/MessageFormat.h"
+#include "platform/OutputStream.h"
 #include "protection/ProtectionSettings.h"
 #include "protection/SecurePage.h"
 #include "shell/ProtectionSettingsStore.h"
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -30,7 +32,7 @@ namespace {
 
 // Fetches a web address into a temporary file, reads it and deletes it.
 // Progress goes to standard error when that is a terminal.
-std::string DownloadInput(const QString& address)
+LargeBuffer DownloadInput(const QString& address)
 {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool reported = false;
@@ -58,17 +60,28 @@ std::string DownloadInput(const QString& address)
         QString path;
         ~RemoveWhenDone() { QFile::remove(path); }
     } copy{local};
-    return ReadFile(local);
+    return ReadInputFile(local);
 }
 
-// Reads a named file, standard input for "-", or a web address. Failures in
-// the program's words.
-std::string ReadInput(const QString& name)
+// Reads a named file, standard input for "-", or a web address, once, into
+// the memory the engine reads. Failures in the program's words.
+LargeBuffer ReadInput(const QString& name)
 {
     if (IsWebAddress(name))
         return DownloadInput(name);
-    return ReadFile(name);
+    return ReadInputFile(name);
 }
+
+// Hands the secured page's pieces to the output as they are made.
+class StreamWriter final : public PageWriter
+{
+public:
+    explicit StreamWriter(OutputStream& out) : out_(out) {}
+    void Write(std::string_view piece) override { out_.Write(piece); }
+
+private:
+    OutputStream& out_;
+};
 
 struct Options
 {
@@ -166,17 +179,19 @@ int Run(const QStringList& args)
     // so the optimisation is active.
     engine.OptimiseActive = parts.testFlag(partOptimise);
 
-    std::string page = ReadInput(o.input);
-    if (!engine.SecurePage(page))
+    const LargeBuffer page = ReadInput(o.input);
+    // Every step is done and the result measured before the output is
+    // opened: a page that cannot be secured writes nothing anywhere, and
+    // what goes out is written as it is made, never held whole.
+    const SecuredPage secured(engine, page.View());
+    if (!secured.Secured())
         throw Failure(Message("Error processing file %s", {o.input}).toStdString());
-    if (o.outputFile.isEmpty()) {
-        if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
-            std::fflush(stdout) != 0)
-            throw Failure(
-                Message("Unable to write %s", {QStringLiteral("standard output")}).toStdString());
-    } else {
-        WriteFileAtomically(o.outputFile, page);
-    }
+    const std::unique_ptr<OutputStream> out = o.outputFile.isEmpty()
+                                                  ? std::make_unique<OutputStream>()
+                                                  : std::make_unique<OutputStream>(o.outputFile);
+    StreamWriter writer(*out);
+    secured.WriteTo(writer);
+    out->Commit();
     return 0;
 }
 

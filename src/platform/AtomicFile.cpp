@@ -40,10 +40,10 @@ constexpr qsizetype temporaryExtra = 1 + 1 + randomLength + qsizetype(temporaryS
 std::string RandomPart()
 {
     static std::atomic<unsigned long long> counter{0};
+    static const unsigned long long process = static_cast<unsigned long long>(::getpid());
     static constexpr char alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
-                           (static_cast<unsigned long long>(::getpid()) << 20) ^
+    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ (process << 20) ^
                            static_cast<unsigned long long>(
                                std::chrono::steady_clock::now().time_since_epoch().count()) ^
                            std::hash<std::thread::id>{}(std::this_thread::get_id());
@@ -97,11 +97,7 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
         ThrowWriteFailure(path, EISDIR);
     const mode_t mode = replaces ? (existing.st_mode & 07777) : 0666;
 
-    auto temporaryName = [&] {
-        return folder + '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
-               QByteArray::fromStdString(RandomPart()) +
-               QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
-    };
+    auto temporaryName = [&] { return folder + TemporaryNameFor(name); };
 
     // One attempt: the bytes into a new file, which is then put in place.
     // Anonymous (O_TMPFILE) the file has no name until it is complete, so a
@@ -180,6 +176,13 @@ void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurab
         error = attempt(false, placed);
     if (error)
         ThrowWriteFailure(path, error);
+}
+
+QByteArray TemporaryNameFor(const QByteArray& name)
+{
+    return '.' + name.left(maximumNameLength - temporaryExtra) + '.' +
+           QByteArray::fromStdString(RandomPart()) +
+           QByteArray(temporarySuffix.data(), qsizetype(temporarySuffix.size()));
 }
 
 bool IsAtomicWriteTemporary(const QString& fileName)

@@ -35,6 +35,10 @@ void WriteFileAtomically(const QString& path, std::string_view bytes,
 // creating and renaming it; the folder scan passes over it.
 bool IsAtomicWriteTemporary(const QString& fileName);
 
+// A fresh temporary name for a file about to be written as `name` (bytes of
+// a name without folder), of the form IsAtomicWriteTemporary knows.
+QByteArray TemporaryNameFor(const QByteArray& name);
+
 // Flushes to disk everything written to the file system that holds `path`.
 void SyncFileSystemOf(const QString& path);
 

@@ -1,6 +1,7 @@
 #include "platform/FileAttributes.h"
 
 #include "platform/Errors.h"
+#include "platform/FolderHandle.h"
 #include "platform/MessageFormat.h"
 #include "platform/MessageTranslator.h"
 
@@ -163,20 +164,39 @@ std::string ReadWholeFile(const QString& path)
 
 bool ListDirectory(const QString& folder, const std::function<bool(const DirectoryEntry&)>& visit)
 {
+    return ListFolderEntries(folder, true, visit) == 0;
+}
+
+int ListFolderEntries(const QString& folder, bool followLink,
+                      const std::function<bool(const DirectoryEntry&)>& visit)
+{
     const QByteArray native = Native(folder);
-    DIR* dir = ::opendir(native.constData());
-    if (!dir)
-        return false;
-    const int dirFd = ::dirfd(dir);
+    const int fd = ::open(native.constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
     DirectoryEntry entry;
-    while (const dirent* d = ::readdir(dir)) {
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* d = ::readdir(dir);
+        if (!d) {
+            error = errno;
+            break;
+        }
         const char* name = d->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
         unsigned char type = d->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st;
-            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
         }
         entry.kind = DirectoryEntry::Kind::File;
@@ -184,15 +204,17 @@ bool ListDirectory(const QString& folder, const std::function<bool(const Directo
             entry.kind = DirectoryEntry::Kind::Folder;
         } else if (type == DT_LNK) {
             struct stat st;
-            if (::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+            if (::fstatat(fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode))
                 entry.kind = DirectoryEntry::Kind::LinkToFolder;
         }
-        entry.name = QFile::decodeName(name);
+        const QByteArray bytes(name);
+        entry.validName = IsValidName(bytes);
+        entry.name = QFile::decodeName(bytes);
         if (!visit(entry))
             break;
     }
     ::closedir(dir);
-    return true;
+    return error;
 }
 
 bool MakeFolders(const QString& path, QString* reason)

@@ -63,12 +63,20 @@ struct DirectoryEntry
     };
     QString name;
     Kind kind = Kind::File;
+    // False when the name's bytes are not valid text: `name` then holds a
+    // replacement character and names no entry.
+    bool validName = true;
 };
 
 // Calls `visit` for every entry of the folder except "." and "..", hidden
 // ones included, in the order the file system returns them, while it
 // returns true. False when the folder cannot be opened.
 bool ListDirectory(const QString& folder, const std::function<bool(const DirectoryEntry&)>& visit);
+// The same, the folder opened without following a link at its last step
+// unless `followLink`. Returns 0, or the system's error number when the
+// folder cannot be opened or read to its end.
+int ListFolderEntries(const QString& folder, bool followLink,
+                      const std::function<bool(const DirectoryEntry&)>& visit);
 
 // Creates a folder and any missing parents. On failure returns false and
 // sets `reason` to the system's reason.

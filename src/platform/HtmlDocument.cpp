@@ -1,4 +1,5 @@
 #include "platform/HtmlDocument.h"
+#include "platform/LargeBuffer.h"
 #include "platform/Text.h"
 
 #include <gumbo.h>
@@ -26,11 +27,16 @@ using Clock = std::chrono::steady_clock;
 struct alignas(16) Chunk
 {
     Chunk* next;
+    size_t size;
 };
 
-// Chunks start small, for small pages, and double up to a megabyte.
+// Chunks start small, for small pages, and double up to 32 megabytes: a
+// large page needs ten times its size or more, and chunks of a megabyte and
+// more sit in large pages (LargeBuffer.h), so a parse of a 10 MB page takes
+// a few hundred page faults instead of tens of thousands. Memory of a chunk
+// that the parse does not reach is never touched.
 constexpr size_t firstChunkSize = size_t(16) << 10;
-constexpr size_t largestChunkSize = size_t(1) << 20;
+constexpr size_t largestChunkSize = size_t(32) << 20;
 
 struct Arena
 {
@@ -51,7 +57,7 @@ struct Arena
         Chunk* chunk = first;
         while (chunk) {
             Chunk* next = chunk->next;
-            std::free(chunk);
+            ReleaseLargeMemory(chunk, chunk->size);
             chunk = next;
         }
         first = nullptr;
@@ -77,10 +83,11 @@ void* ArenaAllocate(void* userdata, size_t size)
     if (size > size_t(arena->end - arena->cursor)) {
         const size_t want = std::max(arena->nextChunkSize, sizeof(Chunk) + size);
         arena->nextChunkSize = std::min(largestChunkSize, arena->nextChunkSize * 2);
-        auto* chunk = static_cast<Chunk*>(std::malloc(want));
+        auto* chunk = static_cast<Chunk*>(AllocateLargeMemory(want));
         if (!chunk)
             std::longjmp(arena->escape, 1);
         chunk->next = arena->first;
+        chunk->size = want;
         arena->first = chunk;
         arena->cursor = reinterpret_cast<char*>(chunk + 1);
         arena->end = reinterpret_cast<char*>(chunk) + want;
@@ -162,13 +169,22 @@ struct HtmlDocument::Parse
     Arena arena;
     GumboOutput* output = nullptr;
     // Every node in document order, and what the scans need of each.
-    std::vector<const GumboNode*> nodes;
-    std::vector<NodeInfo> info;
+    std::vector<const GumboNode*, LargeAllocator<const GumboNode*>> nodes;
+    std::vector<NodeInfo, LargeAllocator<NodeInfo>> info;
+
+    // An empty list with room for every node: what is not filled is never
+    // touched, and the list is never moved while it fills.
+    HtmlNodes NodeList() const
+    {
+        HtmlNodes out;
+        out.reserve(info.size());
+        return out;
+    }
 
     // The nodes of one kind, in document order.
-    std::vector<HtmlNode> OfKind(NodeKind kind) const
+    HtmlNodes OfKind(NodeKind kind) const
     {
-        std::vector<HtmlNode> out;
+        HtmlNodes out = NodeList();
         for (size_t i = 0; i < info.size(); ++i)
             if (info[i].kind == kind)
                 out.push_back(HtmlNode(nodes[i]));
@@ -201,6 +217,12 @@ HtmlDocument::HtmlDocument(std::string_view page) : page_(page), parse_(std::mak
         parse_->arena.ReleaseAll();
         return;
     }
+    // Room for every node the parse can have made (each took a node's worth
+    // of its memory), so the lists are never moved while they fill; what is
+    // not filled is never touched.
+    const size_t mostNodes = parse_->arena.bytes / sizeof(GumboNode) + 1;
+    parse_->nodes.reserve(mostNodes);
+    parse_->info.reserve(mostNodes);
     // The nodes in document order, walked with an explicit stack: the tree
     // may be as deep as the page's nesting.
     struct Level
@@ -301,9 +323,9 @@ private:
 
 } // namespace
 
-std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) const
+HtmlNodes HtmlDocument::ElementsByTagName(std::string_view name) const
 {
-    std::vector<HtmlNode> out;
+    HtmlNodes out = parse_->NodeList();
     const std::vector<std::string_view> names{name};
     const TagNameSet wanted(names);
     const auto& info = parse_->info;
@@ -316,19 +338,19 @@ std::vector<HtmlNode> HtmlDocument::ElementsByTagName(std::string_view name) con
     return out;
 }
 
-std::vector<HtmlNode> HtmlDocument::Comments() const
+HtmlNodes HtmlDocument::Comments() const
 {
     return parse_->OfKind(NodeKind::comment);
 }
 
-std::vector<HtmlNode> HtmlDocument::Texts() const
+HtmlNodes HtmlDocument::Texts() const
 {
     return parse_->OfKind(NodeKind::text);
 }
 
-std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
+HtmlNodes HtmlDocument::TextsOutside(const std::vector<std::string_view>& names) const
 {
-    std::vector<HtmlNode> out;
+    HtmlNodes out = parse_->NodeList();
     const TagNameSet excluded(names);
     const auto& info = parse_->info;
     // In document order a node lies inside the excluded element opened last
@@ -349,9 +371,9 @@ std::vector<HtmlNode> HtmlDocument::TextsOutside(const std::vector<std::string_v
     return out;
 }
 
-std::vector<HtmlNode> HtmlDocument::TextsIn(const std::vector<std::string_view>& names) const
+HtmlNodes HtmlDocument::TextsIn(const std::vector<std::string_view>& names) const
 {
-    std::vector<HtmlNode> out;
+    HtmlNodes out = parse_->NodeList();
     const TagNameSet parents(names);
     const auto& info = parse_->info;
     for (size_t i = 0; i < info.size(); ++i) {
@@ -645,20 +667,51 @@ bool HtmlDocument::CancelEdit(size_t offset)
     return edits_.erase(offset) > 0;
 }
 
+namespace {
+
+// Appends the page with the edits applied to `out`, which has `reserve`
+// (string) or `Reserve` (buffer) and `append`/`Append`.
+template <typename Edits, typename Append>
+void AppendEdited(std::string_view page, const Edits& edits,
+                  std::vector<HtmlDocument::Removal>* removals, size_t& written, Append append)
+{
+    size_t last = 0;
+    for (const auto& [offset, edit] : edits) {
+        append(page.substr(last, edit.span.offset - last));
+        if (removals && edit.replacement.empty())
+            removals->push_back({written, offset});
+        append(edit.replacement);
+        last = edit.span.end();
+    }
+    append(page.substr(last));
+}
+
+} // namespace
+
 std::string HtmlDocument::Text(std::vector<Removal>* removals) const
 {
     std::string out;
     out.reserve(page_.size());
-    size_t last = 0;
-    for (const auto& [offset, edit] : edits_) {
-        out.append(page_.substr(last, edit.span.offset - last));
-        if (removals && edit.replacement.empty())
-            removals->push_back({out.size(), offset});
-        out += edit.replacement;
-        last = edit.span.end();
-    }
-    out.append(page_.substr(last));
+    size_t written = 0;
+    AppendEdited(page_, edits_, removals, written, [&](std::string_view piece) {
+        out += piece;
+        written = out.size();
+    });
     return out;
+}
+
+void HtmlDocument::WriteText(LargeBuffer& out, std::vector<Removal>* removals) const
+{
+    size_t size = page_.size();
+    for (const auto& [offset, edit] : edits_)
+        size = size - edit.span.length + edit.replacement.size();
+    out.SetSize(0);
+    out.Reserve(size);
+    size_t written = 0;
+    AppendEdited(page_, edits_, removals, written, [&](std::string_view piece) {
+        out.Append(piece.data(), piece.size());
+        written = out.size();
+    });
 }
 
 } // namespace kestrix

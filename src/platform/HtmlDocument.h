@@ -5,6 +5,8 @@
 // whitespace, doctype, server-side code).
 #pragma once
 
+#include "platform/LargeBuffer.h"
+
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -41,6 +43,9 @@ private:
     const void* node_ = nullptr;
 };
 
+// A list of nodes; a large page's lists sit in large pages (LargeBuffer.h).
+using HtmlNodes = std::vector<HtmlNode, LargeAllocator<HtmlNode>>;
+
 class HtmlDocument
 {
 public:
@@ -59,19 +64,19 @@ public:
     // All HTML elements with the tag name (lower case), in document order;
     // elements inside template contents included, foreign (SVG, MathML)
     // elements and the text of raw-text elements not.
-    std::vector<HtmlNode> ElementsByTagName(std::string_view name) const;
+    HtmlNodes ElementsByTagName(std::string_view name) const;
     // All comments, in document order, including bogus ones ("<?php ?>",
     // "<!x>"); their source tells them apart.
-    std::vector<HtmlNode> Comments() const;
+    HtmlNodes Comments() const;
     // All text nodes, in document order (CDATA sections of foreign content
     // not included).
-    std::vector<HtmlNode> Texts() const;
+    HtmlNodes Texts() const;
     // The text nodes that have no HTML element of the given names (lower
     // case) among their ancestors, in document order.
-    std::vector<HtmlNode> TextsOutside(const std::vector<std::string_view>& names) const;
+    HtmlNodes TextsOutside(const std::vector<std::string_view>& names) const;
     // The text nodes whose parent is an HTML element of one of the given
     // names (lower case), in document order.
-    std::vector<HtmlNode> TextsIn(const std::vector<std::string_view>& names) const;
+    HtmlNodes TextsIn(const std::vector<std::string_view>& names) const;
 
     // The element's tag name in lower case ("" for other nodes).
     std::string TagName(HtmlNode node) const;
@@ -135,6 +140,9 @@ public:
     // The page with every recorded edit applied; `removals`, when given,
     // receives where each removal joined its neighbours.
     std::string Text(std::vector<Removal>* removals = nullptr) const;
+    // The same into `out` (large-page memory for a large page), which it
+    // replaces.
+    void WriteText(LargeBuffer& out, std::vector<Removal>* removals = nullptr) const;
 
 private:
     struct Parse;

@@ -69,6 +69,21 @@ void MakeOutputFolder(const QString& output)
         Fail(Message("Unable to create the folder %s", {info.absolutePath()}));
 }
 
+// Whether two paths name one entry: the same name in the same folder, the
+// folders compared as the system resolves them (a link to a folder, "..").
+bool SameEntry(const QString& a, const QString& b)
+{
+    const QFileInfo first(a), second(b);
+    if (first.fileName() != second.fileName())
+        return false;
+    const QString firstFolder = QFileInfo(first.absolutePath()).canonicalFilePath();
+    const QString secondFolder = QFileInfo(second.absolutePath()).canonicalFilePath();
+    if (firstFolder.isEmpty() || secondFolder.isEmpty())
+        return QDir::cleanPath(first.absoluteFilePath()) ==
+               QDir::cleanPath(second.absoluteFilePath());
+    return firstFolder == secondFolder;
+}
+
 } // namespace
 
 void ResolveCommandLineNames(CommandLine& line, const QString& workingFolder)
@@ -103,6 +118,13 @@ BatchResult RunBatch(const CommandLine& line, FileCommandDialogs& dialogs)
             // Everything that can be checked is checked before the input
             // is touched.
             const QString kept = line.InputName + QStringLiteral(".kestrix");
+            // The result written under the kept name would replace the
+            // original text it is kept to save.
+            if (!output.isEmpty() && SameEntry(output, kept))
+                Fail(Message("The output file %s is the name the original is kept under.",
+                             {output}));
+            if (output.isEmpty())
+                Fail(Message("No output file is given for %s", {line.InputName}));
             if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
                 Fail(Message("The file %s already exists; the original is not kept over it.",
                              {kept}));

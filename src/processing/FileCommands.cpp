@@ -71,15 +71,9 @@ void FileCommands::SecureFiles(const QStringList& list, ProtectionParts parts)
     // The preview: the first path that reads as a file; folders and locked
     // files are passed over.
     std::string preview;
-    for (const QString& path : list) {
-        if (IsFolder(path))
-            continue;
-        try {
-            preview = ReadWholeFile(path);
+    for (const QString& path : list)
+        if (ReadPlainFile(path, preview))
             break;
-        } catch (const Failure&) {
-        }
-    }
     engine_.SetProtectionParts(parts);
     if (!AskProtectionOptions(preview))
         return;
@@ -102,8 +96,8 @@ void FileCommands::SecureFiles(const QStringList& list, ProtectionParts parts)
     ContinueWithoutAsking = false;
     // The backups are on disk before their files were replaced; the last
     // files of the run are pushed to disk now.
-    const QString& first = list.front();
-    SyncFileSystemOf(IsFolder(first) ? first : first.left(first.lastIndexOf(QLatin1Char('/')) + 1));
+    const QString first = WorkListProblemPath(list.front());
+    SyncFileSystemOf(IsFolder(first) ? first : FolderOfPath(first));
 }
 
 void FileCommands::RestoreFiles(const QStringList& list)
@@ -126,19 +120,23 @@ void FileCommands::RestoreFiles(const QStringList& list)
 bool FileCommands::SecureFile(FileProgress& dialog, const QString& path)
 {
     Questions questions(*this);
-    return SecureOneFile(path, engine_, dialog, questions).goOn;
+    // While another run holds the file's folder the window waits, with its
+    // events flowing and Cancel working.
+    return SecureOneFile(path, engine_, dialog, questions,
+                         [&dialog] { return dialog.KeepWaiting(); })
+        .goOn;
 }
 
 bool FileCommands::RestoreFile(FileProgress& dialog, const QString& path)
 {
-    RestoreOneFile(path, dialog);
+    RestoreOneFile(path, dialog, false, [&dialog] { return dialog.KeepWaiting(); });
     return true;
 }
 
 QString FileCommands::ItemCaption(FileProgress& dialog, const QString& path)
 {
     Q_UNUSED(dialog);
-    return FormatMessage(Tr("Processing %s"), {path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)});
+    return FormatMessage(Tr("Processing %s"), {NameOfPath(WorkListProblemPath(path))});
 }
 
 bool FileCommands::ConfirmStopSecuring(FileProgress& dialog)

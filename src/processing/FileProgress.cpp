@@ -4,7 +4,13 @@ namespace kestrix {
 
 void FileProgress::Reset()
 {
-    messages_.clear();
+    if (!messages_.empty()) {
+        // Emptied first: Reset runs however the run ended, and the list is
+        // shown once, even if showing it fails.
+        const std::vector<ProgressMessage> messages = std::move(messages_);
+        messages_.clear();
+        ShowProblems(messages);
+    }
     list_ = nullptr;
     heldList_.clear();
     position_ = 0;
@@ -34,6 +40,12 @@ void FileProgress::Cancel()
         resultOk_ = false;
         state_ = fpsCancelled;
     }
+}
+
+bool FileProgress::KeepWaiting()
+{
+    ProcessPendingEvents();
+    return state_ != fpsCancelled;
 }
 
 void FileProgress::BeginRun(const QStringList& list)

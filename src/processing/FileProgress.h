@@ -53,7 +53,9 @@ public:
     // has closed.
     virtual bool Execute(const QStringList& list) = 0;
 
-    // Empties the message list, drops the list and removes the handlers.
+    // Shows the messages of the run that ends, if there are any (see
+    // ShowProblems), then empties the message list, drops the list and
+    // removes the handlers.
     virtual void Reset();
 
     void AddError(const QString& text) override;
@@ -69,6 +71,10 @@ public:
     // The Cancel command: once per run, after OnCancelQuery (if set)
     // confirmed, the run stops before its next item.
     void Cancel();
+    // For a handler that waits (for a folder another run holds): lets
+    // pending events be handled, so that a click on Cancel is noticed; false
+    // once the run is cancelled.
+    bool KeepWaiting();
     // Whether a request to close the window may be granted: not while a run
     // is going on, unless it has been cancelled.
     bool CloseAllowed() const { return state_ != fpsRunning; }
@@ -90,6 +96,10 @@ protected:
     virtual void ShowItem(int index, const QString& text) = 0;
     virtual void ProcessPendingEvents() = 0;
     virtual void MessageAdded(const ProgressMessage& message) { Q_UNUSED(message); }
+    // Tells the user of the problems a run listed, in order, once the run
+    // is over: the list itself stays hidden during the run, and a file that
+    // could not be secured or restored must not pass for done.
+    virtual void ShowProblems(const std::vector<ProgressMessage>& messages) { Q_UNUSED(messages); }
     virtual void RunFinished() = 0;
 
 private:

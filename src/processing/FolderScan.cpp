@@ -2,10 +2,16 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileAttributes.h"
+#include "platform/MessageFormat.h"
 #include "processing/Backup.h"
+#include "processing/FileOperations.h"
 #include "support/SettingsStore.h"
 #include "support/Translation.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace kestrix {
@@ -19,7 +25,7 @@ QString StoredFileFilter(const SettingsStore& store)
 
 FolderScanner::FolderScanner(const QString& filter, QStringList& workList, FolderScanView& view)
     : filter_(filter), workList_(workList), view_(view), backupFolderName_(BackupFolderName()),
-      countSuffix_(Tr(" files found."))
+      englishBackupFolderName_(QStringLiteral("Kestrix Backup")), countSuffix_(Tr(" files found."))
 {
 }
 
@@ -30,6 +36,11 @@ QString FolderScanner::CountText(qsizetype count) const
 
 bool FolderScanner::ScanFolder(const QString& folder)
 {
+    return ScanBelow(folder, true);
+}
+
+bool FolderScanner::ScanBelow(const QString& folder, bool followLink)
+{
     if (stopped_)
         return false;
     QString path = folder;
@@ -37,25 +48,56 @@ bool FolderScanner::ScanFolder(const QString& folder)
         path += QLatin1Char('/');
     view_.ShowFolder(path);
 
+    // What cannot be searched is not passed over in silence: it becomes an
+    // entry that the run lists as failed.
+    auto problem = [&](const QString& at, const QString& message) {
+        workList_.append(WorkListProblem(at, message));
+        view_.ShowCount(CountText(workList_.size()));
+    };
+    auto unreadable = [&](const QString& at, int error) {
+        problem(at, FormatMessage(Tr("Unable to read %s"), {at}) + QStringLiteral(": ") +
+                        SystemErrorText(error));
+    };
+    const QString shown = path.size() > 1 ? path.chopped(1) : path;
+    if (QFile::encodeName(path).size() >= PATH_MAX) {
+        unreadable(shown, ENAMETOOLONG);
+        return true;
+    }
+
     // The entries are taken first and the folder closed again, so that a
     // deep tree does not hold a descriptor per level.
     std::vector<DirectoryEntry> entries;
-    ListDirectory(path, [&](const DirectoryEntry& entry) {
+    const int error = ListFolderEntries(path, followLink, [&](const DirectoryEntry& entry) {
         entries.push_back(entry);
         return true;
     });
+    // A folder that became a link since its entry was met is not followed.
+    if (error == ELOOP && !followLink)
+        return true;
+    if (error) {
+        unreadable(shown, error);
+        if (entries.empty())
+            return true;
+    }
     for (const DirectoryEntry& entry : entries) {
         if (!view_.KeepGoing()) {
             stopped_ = true;
             break;
         }
+        const QString entryPath = path + entry.name;
         switch (entry.kind) {
         case DirectoryEntry::Kind::Folder:
             // Backups are never gathered as pages: securing a folder twice
             // would otherwise secure the copies of its first securing.
-            if (entry.name == backupFolderName_)
+            if (entry.name == backupFolderName_ || entry.name == englishBackupFolderName_)
                 break;
-            ScanFolder(path + entry.name);
+            if (!entry.validName) {
+                problem(entryPath, FormatMessage(Tr("%s: The name is not valid text. The file was "
+                                                    "passed over."),
+                                                 {entryPath}));
+                break;
+            }
+            ScanBelow(entryPath, false);
             if (stopped_)
                 return false;
             view_.ShowFolder(path);
@@ -67,8 +109,16 @@ bool FolderScanner::ScanFolder(const QString& folder)
             if (IsAtomicWriteTemporary(entry.name))
                 break;
             if (filter_.Matches(entry.name)) {
-                workList_.append(path + entry.name);
-                view_.ShowCount(CountText(workList_.size()));
+                if (!entry.validName)
+                    problem(entryPath, FormatMessage(Tr("%s: The name is not valid text. The file "
+                                                        "was passed over."),
+                                                     {entryPath}));
+                else if (QFile::encodeName(entryPath).size() >= PATH_MAX)
+                    unreadable(entryPath, ENAMETOOLONG);
+                else {
+                    workList_.append(entryPath);
+                    view_.ShowCount(CountText(workList_.size()));
+                }
             }
             break;
         }

@@ -39,10 +39,12 @@ public:
 
     // Searches a folder and its sub-folders, depth first and pre-order: a
     // sub-folder's files come where its entry is met. Hidden files are
-    // searched like any other; a folder named as the backup folder, a
-    // symbolic link to a folder and temporary files of the atomic writer are
-    // passed over. False when the view stopped the search; what was found
-    // stays in the list. An invalid mask throws Failure at the first name
+    // searched like any other; a folder named as the backup folder
+    // (translated or not), a symbolic link to a folder and temporary files of
+    // the atomic writer are passed over. A folder that cannot be listed, a
+    // name that is not valid text and a path too long become work-list
+    // entries that the runs list as failed (WorkListProblem). False when the view stopped the
+    // search; what was found stays in the list. An invalid mask throws Failure at the first name
     // tested against it.
     bool ScanFolder(const QString& folder);
 
@@ -50,10 +52,13 @@ public:
     QString CountText(qsizetype count) const;
 
 private:
+    bool ScanBelow(const QString& folder, bool followLink);
+
     FileFilter filter_;
     QStringList& workList_;
     FolderScanView& view_;
     QString backupFolderName_;
+    QString englishBackupFolderName_;
     QString countSuffix_;
     bool stopped_ = false;
 };

@@ -16,10 +16,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 namespace kestrix {
 
@@ -54,20 +57,12 @@ public:
             messages_.AddNote(AlreadySecuredNote(path));
         return again_;
     }
+    QString MissingFileMessage(const QString& path) override { return MissingFileError(path); }
 
 private:
     bool again_;
     MessageList& messages_;
 };
-
-bool ReportMissing(const QString& path, MessageList& messages)
-{
-    struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-        return false;
-    messages.AddError(FormatMessage(Tr("File %s does not exist"), {path}));
-    return true;
-}
 
 void Count(SiteRunTotals& totals, FileOutcome outcome)
 {
@@ -96,7 +91,7 @@ SiteRunTotals RunInOrder(const QStringList& files, int jobs,
     const int count = int(files.size());
     std::vector<SiteFileResult> results(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
-        results[size_t(i)].path = files[i];
+        results[size_t(i)].path = WorkListProblemPath(files[i]);
     SiteRunTotals totals;
     auto deliver = [&](int i) {
         Count(totals, results[size_t(i)].outcome);
@@ -162,105 +157,208 @@ SiteRunTotals RunInOrder(const QStringList& files, int jobs,
     return totals;
 }
 
-QString FolderOf(const QString& path)
+// Consecutive files of one folder in a chunk, with the folder opened once.
+struct FolderGroup
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash > 0 ? path.left(slash) : QStringLiteral("/");
+    int begin = 0;
+    int end = 0;
+    std::unique_ptr<PageFolder> folder;
+    bool lockable = false;
+};
+
+std::vector<FolderGroup> GroupByFolder(const SiteWorkList& work, int begin, int end)
+{
+    std::vector<FolderGroup> groups;
+    QString current;
+    for (int i = begin; i < end; ++i) {
+        const QString& path = work.files[i];
+        const QString folder = FolderOfPath(WorkListProblemPath(path));
+        if (groups.empty() || folder != current || IsWorkListProblem(path) ||
+            IsWorkListProblem(work.files[i - 1])) {
+            FolderGroup group;
+            group.begin = i;
+            const QString root = i < work.roots.size() ? work.roots[i] : QString();
+            group.lockable = !IsWorkListProblem(path);
+            group.folder = std::make_unique<PageFolder>(group.lockable ? folder : QString(),
+                                                        group.lockable ? root : QString());
+            groups.push_back(std::move(group));
+            current = folder;
+        }
+        groups.back().end = i + 1;
+    }
+    return groups;
 }
+
+// The file systems a run wrote to, by a folder on each: every one is
+// flushed again when the run ends, for the pages replaced last.
+class TouchedFileSystems
+{
+public:
+    void Add(const PageFolder& folder)
+    {
+        std::lock_guard lock(mutex_);
+        folders_.emplace(folder.Handle().Status().device, folder.Path());
+    }
+    void SyncAll() const
+    {
+        for (const auto& [device, path] : folders_)
+            SyncFileSystemOf(path);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<dev_t, QString> folders_;
+};
 
 } // namespace
 
-QStringList GatherSitePaths(const QStringList& paths, const QString& filter)
+SiteWorkList::SiteWorkList(const QStringList& list) : files(list)
 {
-    QStringList gathered;
+}
+
+SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter)
+{
+    SiteWorkList gathered;
     for (const QString& path : paths) {
-        if (IsFolder(path))
-            ScanForFiles(QDir::cleanPath(QFileInfo(path).absoluteFilePath()), filter, gathered);
-        else
-            gathered.append(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+        const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+        const qsizetype before = gathered.files.size();
+        if (IsFolder(absolute)) {
+            ScanForFiles(absolute, filter, gathered.files);
+            for (qsizetype i = before; i < gathered.files.size(); ++i)
+                gathered.roots.append(absolute);
+        } else {
+            gathered.files.append(absolute);
+            gathered.roots.append(FolderOfPath(absolute));
+        }
     }
-    // Each file once: the same device and inode is the same file, whatever
-    // path leads to it; a path that does not exist is known by its name.
-    QStringList unique;
-    unique.reserve(gathered.size());
-    std::set<std::pair<dev_t, ino_t>> seenFiles;
+    // Each file once: the same name in the same folder (known by device and
+    // inode, whatever path leads to it) is the same file. Two names of one
+    // file are two files: each is replaced, and gets a backup, on its own.
+    SiteWorkList unique;
+    unique.files.reserve(gathered.files.size());
+    unique.roots.reserve(gathered.files.size());
+    std::map<QString, std::pair<dev_t, ino_t>> folders;
+    std::set<std::tuple<dev_t, ino_t, QString>> seenFiles;
     std::set<QString> seenNames;
-    for (const QString& path : std::as_const(gathered)) {
-        struct stat st;
-        const bool known = ::stat(QFile::encodeName(path).constData(), &st) == 0
-                               ? seenFiles.insert({st.st_dev, st.st_ino}).second
-                               : seenNames.insert(path).second;
-        if (known)
-            unique.append(path);
+    for (qsizetype i = 0; i < gathered.files.size(); ++i) {
+        const QString& path = gathered.files[i];
+        const QString folder = FolderOfPath(path);
+        auto known = folders.find(folder);
+        if (known == folders.end() && !IsWorkListProblem(path)) {
+            struct stat st;
+            const bool exists = ::stat(QFile::encodeName(folder).constData(), &st) == 0;
+            known = folders
+                        .emplace(folder, exists ? std::pair{st.st_dev, st.st_ino}
+                                                : std::pair{dev_t(0), ino_t(0)})
+                        .first;
+        }
+        const bool first =
+            known != folders.end() && known->second.second != 0
+                ? seenFiles.insert({known->second.first, known->second.second, NameOfPath(path)})
+                      .second
+                : seenNames.insert(path).second;
+        if (first) {
+            unique.files.append(path);
+            unique.roots.append(gathered.roots[i]);
+        }
     }
     return unique;
 }
 
-SiteRunTotals SecureSite(const QStringList& files, const ProtectionEngine& engine,
+SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engine,
                          const SiteRunOptions& options, SiteRunReport& report)
 {
+    TouchedFileSystems touched;
     auto work = [&](std::vector<SiteFileResult>& results, int begin, int end) {
         std::vector<SecuringFile> prepared(size_t(end - begin));
-        bool anyReady = false;
-        for (int i = begin; i < end; ++i) {
-            SiteFileResult& result = results[size_t(i)];
-            SecuringFile& file = prepared[size_t(i - begin)];
-            CollectedMessages messages(result.messages);
-            file.path = result.path;
-            file.outcome = FileOutcome::Failed;
-            if (ReportMissing(result.path, messages))
-                continue;
-            try {
-                CommandLineAnswers answers(options.again, messages);
-                file = PrepareSecuring(result.path, engine, messages, answers);
-            } catch (const Failure& failure) {
-                messages.AddError(QString::fromStdString(failure.what()));
-                file.outcome = FileOutcome::Failed;
-            }
-            if (!options.dryRun)
-                WriteBackup(file, messages, WriteDurability::Deferred);
-            anyReady = anyReady || file.outcome == FileOutcome::Ready;
-        }
-        // The backups reach the disk before any file they keep is replaced.
-        if (anyReady && !options.dryRun)
-            SyncFileSystemOf(FolderOf(results[size_t(begin)].path));
-        for (int i = begin; i < end; ++i) {
-            SiteFileResult& result = results[size_t(i)];
-            SecuringFile& file = prepared[size_t(i - begin)];
-            if (!options.dryRun) {
+        std::vector<FolderGroup> groups = GroupByFolder(list, begin, end);
+        // Checked, read, secured in memory and backed up, a folder at a
+        // time under its lock.
+        for (FolderGroup& group : groups) {
+            PageFolder& folder = *group.folder;
+            if (group.lockable && folder.IsOpen())
+                folder.Lock();
+            for (int i = group.begin; i < group.end; ++i) {
+                SiteFileResult& result = results[size_t(i)];
+                SecuringFile& file = prepared[size_t(i - begin)];
                 CollectedMessages messages(result.messages);
-                WriteSecured(file, messages, WriteDurability::Deferred);
+                CommandLineAnswers answers(options.again, messages);
+                try {
+                    file = PrepareSecuring(list.files[i], folder, engine, messages, answers);
+                } catch (const Failure& failure) {
+                    messages.AddError(QString::fromStdString(failure.what()));
+                    file.path = result.path;
+                    file.outcome = FileOutcome::Failed;
+                }
+                if (!options.dryRun)
+                    WriteBackup(file, folder, messages, WriteDurability::Deferred);
             }
-            result.outcome = file.outcome;
-            file = SecuringFile{};
+            folder.Unlock();
+        }
+        if (options.dryRun) {
+            for (int i = begin; i < end; ++i)
+                results[size_t(i)].outcome = prepared[size_t(i - begin)].outcome;
+            return;
+        }
+        // The backups and their folders reach the disk, on every file system
+        // they lie on, before any file they keep is replaced.
+        std::set<dev_t> synced;
+        for (FolderGroup& group : groups) {
+            bool anyReady = false;
+            for (int i = group.begin; i < group.end; ++i)
+                anyReady = anyReady || prepared[size_t(i - begin)].outcome == FileOutcome::Ready;
+            int error = 0;
+            const Folder* backup = anyReady ? group.folder->Backup(false, error) : nullptr;
+            if (backup && synced.insert(backup->Status().device).second)
+                backup->SyncFileSystem();
+            if (anyReady)
+                touched.Add(*group.folder);
+        }
+        // Replaced under the lock again, each only while it is still the
+        // file that was read and backed up.
+        for (FolderGroup& group : groups) {
+            PageFolder& folder = *group.folder;
+            if (group.lockable && folder.IsOpen())
+                folder.Lock();
+            for (int i = group.begin; i < group.end; ++i) {
+                SiteFileResult& result = results[size_t(i)];
+                SecuringFile& file = prepared[size_t(i - begin)];
+                CollectedMessages messages(result.messages);
+                WriteSecured(file, folder, messages, WriteDurability::Deferred);
+                result.outcome = file.outcome;
+                file = SecuringFile{};
+            }
+            folder.Unlock();
         }
     };
-    const SiteRunTotals totals = RunInOrder(files, options.jobs, work, report);
-    if (!options.dryRun && !files.isEmpty())
-        SyncFileSystemOf(FolderOf(files.front()));
+    const SiteRunTotals totals = RunInOrder(list.files, options.jobs, work, report);
+    touched.SyncAll();
     return totals;
 }
 
-SiteRunTotals RestoreSite(const QStringList& files, const SiteRunOptions& options,
+SiteRunTotals RestoreSite(const SiteWorkList& list, const SiteRunOptions& options,
                           SiteRunReport& report)
 {
     auto work = [&](std::vector<SiteFileResult>& results, int begin, int end) {
-        for (int i = begin; i < end; ++i) {
-            SiteFileResult& result = results[size_t(i)];
-            CollectedMessages messages(result.messages);
-            if (ReportMissing(result.path, messages)) {
-                result.outcome = FileOutcome::Failed;
-                continue;
+        for (FolderGroup& group : GroupByFolder(list, begin, end)) {
+            PageFolder& folder = *group.folder;
+            if (group.lockable && folder.IsOpen())
+                folder.Lock();
+            for (int i = group.begin; i < group.end; ++i) {
+                SiteFileResult& result = results[size_t(i)];
+                CollectedMessages messages(result.messages);
+                try {
+                    result.outcome =
+                        RestoreFileIn(list.files[i], folder, messages, options.dryRun, true);
+                } catch (const Failure& failure) {
+                    messages.AddError(QString::fromStdString(failure.what()));
+                    result.outcome = FileOutcome::Failed;
+                }
             }
-            try {
-                result.outcome = RestoreOneFile(result.path, messages, options.dryRun);
-            } catch (const Failure& failure) {
-                messages.AddError(QString::fromStdString(failure.what()));
-                result.outcome = FileOutcome::Failed;
-            }
+            folder.Unlock();
         }
     };
-    return RunInOrder(files, options.jobs, work, report);
+    return RunInOrder(list.files, options.jobs, work, report);
 }
 
 } // namespace kestrix

@@ -51,22 +51,40 @@ public:
     virtual void FileDone(int index, int count, const SiteFileResult& result) = 0;
 };
 
+// The work list of a site run: the files, and for each the folder the user
+// named that holds it (a named file's own folder), below which no link is
+// followed.
+struct SiteWorkList
+{
+    QStringList files;
+    QStringList roots;
+    SiteWorkList() = default;
+    // Files whose folders are taken as named.
+    SiteWorkList(const QStringList& list);
+};
+
 // The work list of the paths given: a file as it is, a folder replaced by
-// its files that fit the filter (backup folders below it are not searched).
-// A file named twice (also through two paths that overlap, or a link) is
-// kept once, where it first appears. A path that does not exist is kept; the
-// run reports it.
-QStringList GatherSitePaths(const QStringList& paths, const QString& filter);
+// its files that fit the filter (backup folders below it are not searched;
+// a folder that cannot be listed, a name that is not valid text or a path
+// too long is an entry the run lists as failed). A file named twice by the
+// same folder and name (also through two paths that overlap, or a link to
+// a folder) is kept once, where it first appears; two names of one file
+// (hard links) are two files. A path that does not exist is kept; the run
+// reports it.
+SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter);
 
 // Secures every file of the list with the engine (which is only read).
 // Problems are listed and the run goes on; an already secured page is passed
-// over with a note unless `again`. Backups are written before their files,
-// and pushed to disk before the files are replaced.
-SiteRunTotals SecureSite(const QStringList& files, const ProtectionEngine& engine,
+// over with a note unless `again`. Each folder's pages are checked and
+// backed up under the folder's lock; the backups and their folders are
+// pushed to disk; then, under the lock again, each page that is still the
+// file that was read is replaced.
+SiteRunTotals SecureSite(const SiteWorkList& work, const ProtectionEngine& engine,
                          const SiteRunOptions& options, SiteRunReport& report);
 
-// Restores every file of the list from its backup.
-SiteRunTotals RestoreSite(const QStringList& files, const SiteRunOptions& options,
+// Restores every file of the list from its backup, each folder's files
+// under the folder's lock.
+SiteRunTotals RestoreSite(const SiteWorkList& work, const SiteRunOptions& options,
                           SiteRunReport& report);
 
 } // namespace kestrix

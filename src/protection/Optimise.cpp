@@ -3,6 +3,7 @@
 
 #include "platform/Errors.h"
 #include "platform/HtmlDocument.h"
+#include "platform/LargeBuffer.h"
 #include "platform/MessageTranslator.h"
 #include "protection/PageText.h"
 
@@ -14,25 +15,85 @@ namespace kestrix {
 
 namespace {
 
-// Replaces every occurrence of `tag` (upper case, exact form) in the page,
-// without regard to case, by one blank. The page is rebuilt once, and only
-// when the tag occurs.
-void ReplaceEndTag(std::string& page, std::string_view tag)
+// The optimised text is built in a string for OptimisePage, and in
+// large-page memory for OptimisePageInto (a whole page, touched once).
+void StartText(std::string& text, size_t capacity)
 {
-    size_t pos = FindNoCase(page, tag);
-    if (pos == std::string::npos)
-        return;
-    std::string out;
-    out.reserve(page.size());
+    text.clear();
+    text.reserve(capacity);
+}
+void StartText(LargeBuffer& text, size_t capacity)
+{
+    text.SetSize(0);
+    text.Reserve(capacity);
+}
+void AppendText(std::string& text, std::string_view piece)
+{
+    text += piece;
+}
+void AppendText(LargeBuffer& text, std::string_view piece)
+{
+    text.Append(piece.data(), piece.size());
+}
+std::string_view TextView(const std::string& text)
+{
+    return text;
+}
+std::string_view TextView(const LargeBuffer& text)
+{
+    return text.View();
+}
+void EditedText(const HtmlDocument& doc, std::string& text,
+                std::vector<HtmlDocument::Removal>* removals)
+{
+    text = doc.Text(removals);
+}
+void EditedText(const HtmlDocument& doc, LargeBuffer& text,
+                std::vector<HtmlDocument::Removal>* removals)
+{
+    doc.WriteText(text, removals);
+}
+
+// Steps 1 to 3: every "</P>", "</TR>" and "</TD>" whose switch is on,
+// without regard to case but only in that exact form, replaced by one blank.
+// One pass does all three: no two of the tags overlap, and a blank put in
+// the place of one cannot complete another, so the result is the one the
+// three steps give one after another. Returns false, leaving `out` alone,
+// when no tag occurs.
+template <typename Text>
+bool ReplaceEndTags(std::string_view page, const ProtectionSettings& settings, Text& out)
+{
+    if (!settings.RemoveEndP && !settings.RemoveEndTR && !settings.RemoveEndTD)
+        return false;
+    // The length of a tag to replace at `pos` (just past "</"), else 0.
+    auto tagAt = [&](size_t pos) -> size_t {
+        const char a = pos < page.size() ? char(page[pos] & ~0x20) : 0;
+        if (a == 'P')
+            return settings.RemoveEndP && pos + 1 < page.size() && page[pos + 1] == '>' ? 4 : 0;
+        if (a != 'T' || pos + 2 >= page.size() || page[pos + 2] != '>')
+            return 0;
+        const char b = char(page[pos + 1] & ~0x20);
+        return (b == 'R' && settings.RemoveEndTR) || (b == 'D' && settings.RemoveEndTD) ? 5 : 0;
+    };
     size_t last = 0;
-    while (pos != std::string::npos) {
-        out.append(page, last, pos - last);
-        out += ' ';
-        last = pos + tag.size();
-        pos = FindNoCase(page, tag, last);
+    bool found = false;
+    for (size_t pos = page.find("</"); pos != std::string_view::npos;
+         pos = page.find("</", pos + 2)) {
+        const size_t length = tagAt(pos + 2);
+        if (length == 0)
+            continue;
+        if (!found) {
+            StartText(out, page.size());
+            found = true;
+        }
+        AppendText(out, page.substr(last, pos - last));
+        AppendText(out, " ");
+        last = pos + length;
+        pos = last - 2;
     }
-    out.append(page, last, std::string::npos);
-    page.swap(out);
+    if (found)
+        AppendText(out, page.substr(last));
+    return found;
 }
 
 bool IsLineBreak(char c)
@@ -146,7 +207,7 @@ private:
 // and those hold server code or declarations.
 void RemoveGroupComments(HtmlDocument& doc, const ProtectedRanges& guard)
 {
-    const std::vector<HtmlNode> comments = doc.Comments();
+    const HtmlNodes comments = doc.Comments();
     for (auto it = comments.rbegin(); it != comments.rend(); ++it) {
         const HtmlSpan span = doc.Source(*it);
         if (span.empty() || doc.Page().substr(span.offset, 4) != "<!--" || guard.Touches(span))
@@ -166,7 +227,7 @@ void ReplaceSimpleTags(HtmlDocument& doc, const ProtectedRanges& guard)
     static const std::pair<std::string_view, std::string_view> pairs[] = {
         {"strong", "b"}, {"em", "i"}, {"strikeout", "s"}, {"blockquote", "ul"}};
     for (const auto& [from, to] : pairs) {
-        const std::vector<HtmlNode> elements = doc.ElementsByTagName(from);
+        const HtmlNodes elements = doc.ElementsByTagName(from);
         const bool editable = std::none_of(elements.begin(), elements.end(), [&](HtmlNode e) {
             return guard.Touches(doc.StartTag(e)) || guard.Touches(doc.EndTag(e));
         });
@@ -199,7 +260,7 @@ bool FollowedByTableStructure(std::string_view page, size_t pos)
 // Step 7: the tags of every tbody removed, its rows staying in place.
 void RemoveTbody(HtmlDocument& doc, const ProtectedRanges& guard)
 {
-    const std::vector<HtmlNode> elements = doc.ElementsByTagName("tbody");
+    const HtmlNodes elements = doc.ElementsByTagName("tbody");
     for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
         const HtmlSpan start = doc.StartTag(*it);
         const HtmlSpan end = doc.EndTag(*it);
@@ -360,8 +421,10 @@ void MergeWhitespace(HtmlDocument& doc, const ProtectedRanges& guard)
     static const std::vector<std::string_view> kept = {"pre",     "textarea", "script",   "style",
                                                        "listing", "xmp",      "plaintext"};
     const std::string_view page = doc.Page();
-    std::vector<HtmlSpan> runs;
-    for (HtmlNode text : doc.TextsOutside(kept)) {
+    const HtmlNodes texts = doc.TextsOutside(kept);
+    std::vector<HtmlSpan, LargeAllocator<HtmlSpan>> runs;
+    runs.reserve(2 * texts.size());
+    for (HtmlNode text : texts) {
         const HtmlSpan span = doc.Source(text);
         if (span.empty())
             continue;
@@ -497,20 +560,16 @@ bool OptimiseNeedsDocumentModel(std::string_view page, const ProtectionSettings&
     return false;
 }
 
-void OptimisePage(std::string& page, const ProtectionSettings& settings)
-{
-    // Steps 1 to 3: textual replacement of end tags.
-    if (settings.RemoveEndP)
-        ReplaceEndTag(page, "</P>");
-    if (settings.RemoveEndTR)
-        ReplaceEndTag(page, "</TR>");
-    if (settings.RemoveEndTD)
-        ReplaceEndTag(page, "</TD>");
+namespace {
 
-    // Steps 4 to 7 and the two further switches, on the document tree of
-    // the page as the end-tag replacements left it.
+// Steps 4 to 7 and the two further switches, on the document tree of the
+// text as the end-tag replacements left it. Returns false, leaving `out`
+// alone, when nothing is edited.
+template <typename Text>
+bool EditDocument(std::string_view page, const ProtectionSettings& settings, Text& out)
+{
     if (!OptimiseNeedsDocumentModel(page, settings))
-        return;
+        return false;
     HtmlDocument doc(page);
     if (!doc.IsParsed())
         throw Failure(
@@ -527,23 +586,44 @@ void OptimisePage(std::string& page, const ProtectionSettings& settings)
     if (settings.MergeWhitespace)
         MergeWhitespace(doc, guard);
     if (!doc.HasEdits())
-        return;
+        return false;
     // A removal must not join its neighbours into new markup ("<" + "<!---->"
     // + "b>" would become a tag); such removals are taken back. Taking one
     // back can expose another join, so this repeats; should it not settle in
     // eight rounds, every removal is taken back.
-    std::string text;
     for (int round = 0;; ++round) {
         std::vector<HtmlDocument::Removal> removals;
-        text = doc.Text(&removals);
+        EditedText(doc, out, &removals);
         bool cancelled = false;
         for (const HtmlDocument::Removal& removal : removals)
-            if (round >= 8 || JoinCreatesMarkup(text, removal.position))
+            if (round >= 8 || JoinCreatesMarkup(TextView(out), removal.position))
                 cancelled = doc.CancelEdit(removal.offset) || cancelled;
         if (!cancelled)
             break;
     }
-    page.swap(text);
+    return true;
+}
+
+} // namespace
+
+void OptimisePage(std::string& page, const ProtectionSettings& settings)
+{
+    std::string text;
+    if (ReplaceEndTags(page, settings, text))
+        page.swap(text);
+    if (EditDocument(page, settings, text))
+        page.swap(text);
+}
+
+bool OptimisePageInto(std::string_view page, const ProtectionSettings& settings, LargeBuffer& out)
+{
+    LargeBuffer replaced;
+    const bool endTags = ReplaceEndTags(page, settings, replaced);
+    if (EditDocument(endTags ? replaced.View() : page, settings, out))
+        return true;
+    if (endTags)
+        out = std::move(replaced);
+    return endTags;
 }
 
 } // namespace kestrix

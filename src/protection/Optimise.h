@@ -8,6 +8,8 @@
 
 namespace kestrix {
 
+class LargeBuffer;
+
 // Optimises the page text in place as the optimisation switches say. The
 // caller decides whether optimisation runs at all (partOptimise and the
 // engine's OptimiseActive flag).
@@ -22,6 +24,11 @@ namespace kestrix {
 // Failure with a message for the user; the page then holds the textual
 // replacements only.
 void OptimisePage(std::string& page, const ProtectionSettings& settings);
+
+// The same for a page that stays as it is: the optimised text goes to `out`
+// (large-page memory, for a page read whole) and true is returned; false,
+// leaving `out` alone, when the optimisation changes nothing.
+bool OptimisePageInto(std::string_view page, const ProtectionSettings& settings, LargeBuffer& out);
 
 // True when an enabled document-tree step could find something to edit in
 // the page; when false, OptimisePage does not parse the page at all.

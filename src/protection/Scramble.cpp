@@ -460,14 +460,7 @@ constexpr std::string_view layerEnd = "\"));</SCRIPT>";
 constexpr size_t pieceSize = 16 * 1024;
 
 // Where the text of a layer goes, piece by piece.
-class TextSink
-{
-public:
-    virtual void Put(const char* data, size_t size) = 0;
-
-protected:
-    ~TextSink() = default;
-};
+using TextSink = PageContentLayers::Pieces;
 
 // Scrambles the text it is given, as one text, and hands the result on.
 class ScrambleStage final : public TextSink
@@ -660,41 +653,16 @@ char* WriteLayers(const Source& source, int level, char* out)
     return writer.out + source.suffix.size();
 }
 
-// Hands what it is given to the end of a string.
-class AppendSink final : public TextSink
+// What WriteLayers writes, handed to `sink` in pieces: the scrambled string
+// goes through a small buffer that stays in the processor's cache, so a
+// result whose capacity the caller reserved, or a file, gets its bytes
+// written once, front to back.
+void WriteLayersTo(const Source& source, int level, TextSink& sink)
 {
-public:
-    explicit AppendSink(std::string& out) : out_(out) {}
-    void Put(const char* data, size_t size) override { out_.append(data, size); }
-
-private:
-    std::string& out_;
-};
-
-// What WriteLayers writes, appended to `out`: the scrambled string goes
-// through a small buffer that stays in the processor's cache, so a result
-// whose capacity the caller reserved is written once, front to back.
-void AppendLayers(const Source& source, int level, std::string& out)
-{
-    if (level <= 0) {
-        out += source.bytes;
-        return;
-    }
-    out += layerStart;
-    AppendSink sink(out);
-    if (level == 1) {
-        std::unique_ptr<char[]> buffer(new char[6 * pieceSize + writeSlack]);
-        size_t pos = 0, phase = 0;
-        while (pos < source.Length()) {
-            Writer writer{buffer.get()};
-            pos = source.Scramble(pos, pieceSize, phase, writer);
-            sink.Put(buffer.get(), size_t(writer.out - buffer.get()));
-        }
-    } else {
-        ScrambleStage last(source.key, sink);
-        source.Emit(level - 1, last);
-    }
-    out += source.suffix;
+    if (level <= 0)
+        sink.Put(source.bytes.data(), source.bytes.size());
+    else
+        source.Emit(level, sink);
 }
 
 std::string Layers(const Source& source, int level)
@@ -740,9 +708,9 @@ char* PageContentLayers::Write(char* out) const
     return WriteLayers(*source_, level_, out);
 }
 
-void PageContentLayers::AppendTo(std::string& out) const
+void PageContentLayers::WriteTo(Pieces& out) const
 {
-    AppendLayers(*source_, level_, out);
+    WriteLayersTo(*source_, level_, out);
 }
 
 std::string ScrambleText(std::string_view text, std::string_view key)

@@ -58,16 +58,46 @@ public:
     size_t Size() const { return size_; }
     // Writes Size() bytes at `out` and returns the end of them.
     char* Write(char* out) const;
-    // Appends the same Size() bytes to `out`, in pieces that pass through a
-    // buffer in the processor's cache: into a string whose capacity is
-    // reserved, the bytes are written once, with no filling beforehand.
-    void AppendTo(std::string& out) const;
+    // Hands the same Size() bytes to `write` (called as write(data, size)),
+    // in pieces that pass through a buffer in the processor's cache: into a
+    // string whose capacity is reserved, or straight to a file, the bytes
+    // are written once, with no filling beforehand.
+    template <typename Write> void WriteInPieces(Write&& write) const
+    {
+        PieceWriter writer(write);
+        WriteTo(writer);
+    }
+    void AppendTo(std::string& out) const
+    {
+        WriteInPieces([&](const char* data, size_t size) { out.append(data, size); });
+    }
+
+    // Where WriteInPieces hands its pieces.
+    class Pieces
+    {
+    public:
+        virtual void Put(const char* data, size_t size) = 0;
+
+    protected:
+        ~Pieces() = default;
+    };
 
     // The innermost text, how its characters are read, and the loader;
     // shared with the other scrambling functions.
     struct Source;
 
 private:
+    template <typename Write> class PieceWriter final : public Pieces
+    {
+    public:
+        explicit PieceWriter(Write& write) : write_(write) {}
+        void Put(const char* data, size_t size) override { write_(data, size); }
+
+    private:
+        Write& write_;
+    };
+    void WriteTo(Pieces& out) const;
+
     std::unique_ptr<Source> source_;
     int level_;
     size_t size_;

@@ -1,5 +1,6 @@
 #include "protection/SecurePage.h"
 
+#include "platform/LargeBuffer.h"
 #include "protection/AccessScript.h"
 #include "protection/Optimise.h"
 #include "protection/PageText.h"
@@ -107,62 +108,132 @@ bool IsSecuredPage(std::string_view text)
     return text.find(contentMarker) != std::string_view::npos;
 }
 
-bool ProtectionEngine::SecurePage(std::string& page) const
+// Everything a secured page is made of, as the steps leave it.
+struct SecuredPage::Pieces
 {
+    LargeBuffer optimised;
+    std::string_view text;  // the page, or its optimised form
+    bool wholeText = false; // optimisation alone: the result is the text
+    SecuringPieces split;   // head, script element, body, tail
+    std::string contentStart, contentEnd;
+    std::unique_ptr<PageContentLayers> layers;
+};
+
+SecuredPage::SecuredPage(const ProtectionEngine& engine, std::string_view page)
+    : pieces_(std::make_unique<Pieces>())
+{
+    Pieces& p = *pieces_;
+    const ProtectionSettings& settings = engine.settings;
+    const ProtectionParts parts = engine.parts;
     try {
-        // 1. Optimisation of the whole page, on a copy, so that a failure
-        // leaves the page as it was.
-        std::string optimised;
-        const bool optimise = (parts & partOptimise) && OptimiseActive;
-        if (optimise) {
-            optimised = page;
-            OptimisePage(optimised, settings);
-        }
-        const std::string_view text = optimise ? std::string_view(optimised) : page;
+        // 1. Optimisation of the whole page, on a copy.
+        const bool optimise = (parts & partOptimise) && engine.OptimiseActive;
+        p.text =
+            optimise && OptimisePageInto(page, settings, p.optimised) ? p.optimised.View() : page;
+        const std::string_view text = p.text;
         // 2. Optimisation alone.
         if (!(parts & (partEncrypt | partLimitAccess))) {
-            if (optimise)
-                page.swap(optimised);
-            return true;
+            p.wholeText = true;
+            secured_ = true;
+            return;
         }
         // 3. to 5. Head, script element, body text and tail.
-        SecuringPieces pieces;
-        if (!SplitForSecuring(text, parts, settings, pieces))
-            return false;
-        const std::string_view head = pieces.head;
-        const std::string_view tail = pieces.tail;
-        const std::string& scriptElement = pieces.scriptElement;
-        std::string contentStart;
-        std::unique_ptr<PageContentLayers> layers;
-        if (pieces.scrambled) {
-            contentStart = "<";
-            contentStart += contentMarker;
-            contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
-            layers = std::make_unique<PageContentLayers>(pieces.body, text, settings.StrengthLevel);
+        if (!SplitForSecuring(text, parts, settings, p.split))
+            return;
+        if (p.split.scrambled) {
+            p.contentStart = "<";
+            p.contentStart += contentMarker;
+            p.contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
+            p.contentEnd = "</" + std::string(contentMarker) + ">";
+            // Measured here, so that content found not to be UTF-8 is
+            // settled before anything is written.
+            p.layers =
+                std::make_unique<PageContentLayers>(p.split.body, text, settings.StrengthLevel);
         }
-        // 6. The pieces appended to a result reserved to their joined size.
-        const std::string contentEnd = layers ? "</" + std::string(contentMarker) + ">" : "";
-        const size_t size = head.size() + scriptElement.size() +
-                            (layers ? contentStart.size() + layers->Size() + contentEnd.size()
-                                    : pieces.body.size()) +
-                            tail.size();
-        std::string result;
-        result.reserve(size);
-        result += head;
-        result += scriptElement;
-        if (layers) {
-            result += contentStart;
-            layers->AppendTo(result);
-            result += contentEnd;
-        } else {
-            result += pieces.body;
-        }
-        result += tail;
-        page.swap(result);
-        return true;
+        secured_ = true;
     } catch (const Cancelled&) {
-        return false;
+        secured_ = false;
     }
+}
+
+SecuredPage::~SecuredPage() = default;
+
+size_t SecuredPage::Size() const
+{
+    const Pieces& p = *pieces_;
+    if (!secured_)
+        return 0;
+    if (p.wholeText)
+        return p.text.size();
+    return p.split.head.size() + p.split.scriptElement.size() +
+           (p.layers ? p.contentStart.size() + p.layers->Size() + p.contentEnd.size()
+                     : p.split.body.size()) +
+           p.split.tail.size();
+}
+
+void SecuredPage::WriteTo(PageWriter& out) const
+{
+    const Pieces& p = *pieces_;
+    if (!secured_)
+        return;
+    if (p.wholeText) {
+        out.Write(p.text);
+        return;
+    }
+    out.Write(p.split.head);
+    if (!p.split.scriptElement.empty())
+        out.Write(p.split.scriptElement);
+    if (p.layers) {
+        out.Write(p.contentStart);
+        p.layers->WriteInPieces(
+            [&](const char* data, size_t size) { out.Write(std::string_view(data, size)); });
+        out.Write(p.contentEnd);
+    } else {
+        out.Write(p.split.body);
+    }
+    out.Write(p.split.tail);
+}
+
+namespace {
+
+// Appends what it is given to a string.
+class StringWriter final : public PageWriter
+{
+public:
+    explicit StringWriter(std::string& out) : out_(out) {}
+    void Write(std::string_view piece) override { out_ += piece; }
+
+private:
+    std::string& out_;
+};
+
+} // namespace
+
+bool ProtectionEngine::SecurePage(std::string& page) const
+{
+    // Optimisation alone: the optimised text is the result, taken whole.
+    if (!(parts & (partEncrypt | partLimitAccess))) {
+        if ((parts & partOptimise) && OptimiseActive) {
+            try {
+                std::string optimised = page;
+                OptimisePage(optimised, settings);
+                page.swap(optimised);
+            } catch (const Cancelled&) {
+                return false;
+            }
+        }
+        return true;
+    }
+    const SecuredPage secured(*this, page);
+    if (!secured.Secured())
+        return false;
+    // The pieces appended to a result reserved to their joined size.
+    std::string result;
+    result.reserve(secured.Size());
+    StringWriter writer(result);
+    secured.WriteTo(writer);
+    page.swap(result);
+    return true;
 }
 
 } // namespace kestrix

@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "protection/ProtectionSettings.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -60,6 +61,47 @@ private:
 // view `text`, which must outlive them.
 bool SplitForSecuring(std::string_view text, ProtectionParts parts,
                       const ProtectionSettings& settings, SecuringPieces& pieces);
+
+// Where a secured page goes: its bytes in pieces, front to back.
+class PageWriter
+{
+public:
+    virtual void Write(std::string_view piece) = 0;
+
+protected:
+    ~PageWriter() = default;
+};
+
+// One page secured as ProtectionEngine::SecurePage secures it, with every
+// step done and the result measured, but not yet written: the scrambled
+// content is produced while it is written, piece by piece, so the result is
+// never held whole in memory. Whatever could make securing fail (a page
+// without a body, a failing or cancelled optimisation, content that turns out
+// not to be the UTF-8 it declares) is found before the constructor returns,
+// so a writer sees the first byte only of a page that is whole and right.
+// The engine and the page must stay alive and unchanged while this is used.
+class SecuredPage
+{
+public:
+    // Failures of the optimisation propagate, as from SecurePage.
+    SecuredPage(const ProtectionEngine& engine, std::string_view page);
+    ~SecuredPage();
+    SecuredPage(const SecuredPage&) = delete;
+    SecuredPage& operator=(const SecuredPage&) = delete;
+
+    // False when SecurePage would return false; nothing is written then.
+    bool Secured() const { return secured_; }
+    // The number of bytes WriteTo writes.
+    size_t Size() const;
+    // Writes the secured page, once or more often.
+    void WriteTo(PageWriter& out) const;
+
+    struct Pieces;
+
+private:
+    bool secured_ = false;
+    std::unique_ptr<Pieces> pieces_;
+};
 
 // True when the text contains "kestrix-content" exactly as written.
 bool IsSecuredPage(std::string_view text);

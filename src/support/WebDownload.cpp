@@ -88,6 +88,8 @@ void WebDownload::Start(const QString& location)
     localFile_.clear();
     errorDetail_.clear();
     total_ = -1;
+    received_ = 0;
+    redirected_ = false;
     if (!IsOfflineUrl(location) && !IsInternetConnected()) {
         FinishLater(DownloadStatus::NotConnected, QString());
         return;
@@ -109,6 +111,10 @@ void WebDownload::Start(const QString& location)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     reply_ = manager_->get(request);
+    // The network holds at most this much unread; the rest waits in the
+    // connection until it is read, so memory stays bounded whatever the
+    // server sends.
+    reply_->setReadBufferSize(limits_.readBufferBytes);
     connect(reply_, &QNetworkReply::readyRead, this, &WebDownload::OnReadyRead);
     connect(reply_, &QNetworkReply::finished, this, &WebDownload::OnFinished);
     // Every stage of the transfer is a progress report, as the dialog shows
@@ -117,6 +123,7 @@ void WebDownload::Start(const QString& location)
     connect(reply_, &QNetworkReply::socketStartedConnecting, this, [this] { ReportStage(); });
     connect(reply_, &QNetworkReply::requestSent, this, [this] { ReportStage(); });
     connect(reply_, &QNetworkReply::redirected, this, [this](const QUrl&) {
+        redirected_ = true;
         silence_.start(limits_.silenceMilliseconds);
         total_ = -1;
         ReportStage();
@@ -146,15 +153,17 @@ void WebDownload::OnReadyRead()
         return;
     silence_.start(limits_.silenceMilliseconds);
     const QByteArray data = reply_->readAll();
-    // The body of an error answer (a "not found" page) is not the page:
-    // it is neither kept nor counted.
-    const QVariant code = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (IsHttpScheme(reply_->url()) && code.isValid() && (code.toInt() < 200 || code.toInt() > 299))
-        return;
-    if (file_->size() + data.size() > limits_.maximumBytes) {
+    // Every body counts against the limit, so that an endless one ends.
+    received_ += data.size();
+    if (received_ > limits_.maximumBytes) {
         Finish(DownloadStatus::TooLarge);
         return;
     }
+    // The body of an error answer (a "not found" page) is not the page: it
+    // is not kept.
+    const QVariant code = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (IsHttpScheme(reply_->url()) && code.isValid() && (code.toInt() < 200 || code.toInt() > 299))
+        return;
     if (file_->write(data) != data.size()) {
         Finish(DownloadStatus::Failed, file_->errorString());
         return;
@@ -176,7 +185,20 @@ void WebDownload::OnFinished()
     if (status_ != DownloadStatus::Running || !reply_)
         return;
     if (reply_->error() != QNetworkReply::NoError) {
-        Finish(DownloadStatus::Failed, reply_->errorString());
+        // A redirect that cannot be followed is named as such: one to an
+        // address that is not a web address ends with an unknown protocol,
+        // the redirect's answer still at hand.
+        const QByteArray location = reply_->rawHeader(QByteArrayLiteral("Location"));
+        const bool movedAway =
+            redirected_ || (!location.isEmpty() &&
+                            !IsHttpScheme(reply_->url().resolved(QUrl::fromEncoded(location))));
+        if (reply_->error() == QNetworkReply::TooManyRedirectsError)
+            Finish(DownloadStatus::RedirectLoop, reply_->errorString());
+        else if (reply_->error() == QNetworkReply::InsecureRedirectError ||
+                 (reply_->error() == QNetworkReply::ProtocolUnknownError && movedAway))
+            Finish(DownloadStatus::RedirectElsewhere, reply_->errorString());
+        else
+            Finish(DownloadStatus::Failed, reply_->errorString());
         return;
     }
     const QVariant code = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -272,6 +294,16 @@ QString DownloadFailureMessage(const QString& location, DownloadStatus status,
     case DownloadStatus::TimedOut:
         format = Tr("Unable to download %s\r\n\r\nThe server did not answer for %d seconds.");
         arguments << QString::number(limits.silenceMilliseconds / 1000);
+        break;
+    case DownloadStatus::RedirectLoop:
+        format = Tr("Unable to download %s\r\n\r\nThe Web Page may not exist.") +
+                 QStringLiteral("\r\n\r\n") + Tr("The server redirects it round in a loop.");
+        break;
+    case DownloadStatus::RedirectElsewhere:
+        format = Tr("Unable to download %s\r\n\r\nThe Web Page may not exist.") +
+                 QStringLiteral("\r\n\r\n") +
+                 Tr("The server redirects it to another kind of address (from https to http, "
+                    "or to one that is not a web address).");
         break;
     case DownloadStatus::Running:
     case DownloadStatus::Succeeded:

@@ -17,18 +17,23 @@ class QTemporaryFile;
 namespace kestrix {
 
 enum class DownloadStatus {
-    Running,      // not finished yet (or never started)
-    Succeeded,    // the body is in LocalFile()
-    Failed,       // the server or the network failed, or the page is missing
-    NotConnected, // an online address while the machine has no connection
-    TooLarge,     // the body went over the size limit
-    TimedOut,     // the server stayed silent for too long
-    Cancelled,    // stopped by the user
+    Running,           // not finished yet (or never started)
+    Succeeded,         // the body is in LocalFile()
+    Failed,            // the server or the network failed, or the page is missing
+    NotConnected,      // an online address while the machine has no connection
+    TooLarge,          // the body went over the size limit
+    TimedOut,          // the server stayed silent for too long
+    Cancelled,         // stopped by the user
+    RedirectLoop,      // the server redirected in a loop (or too many times)
+    RedirectElsewhere, // redirected to another kind of address (https to http, ftp)
 };
 
 struct DownloadLimits
 {
+    // Every body received counts against it, an error page's too.
     qint64 maximumBytes = 64 * 1024 * 1024;
+    // What the network may hold unread at a time.
+    qint64 readBufferBytes = 1024 * 1024;
     int silenceMilliseconds = 30 * 1000;
 };
 
@@ -87,6 +92,8 @@ private:
     DownloadStatus status_ = DownloadStatus::Running;
     bool started_ = false;
     qint64 total_ = -1;
+    qint64 received_ = 0; // every body's bytes, kept or not
+    bool redirected_ = false;
     QString localFile_;
     QString errorDetail_;
 };

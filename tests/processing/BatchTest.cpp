@@ -121,9 +121,17 @@ TEST_F(Batch, FailuresLeaveTheFilesAsTheyWere)
         // A page without a body: the save prompt's mode never deletes the
         // second name.
         {"k -e nobody.html other.html", "Error processing file %1"},
-        // In place without an output name: checked before the rename.
-        {"k -e -i a.html", "No folder is given for the output file "},
+        // In place without an output name: checked before the rename,
+        // naming the input.
+        {"k -e -i a.html", "No output file is given for %1"},
+        // In place into the name the original is kept under (also through
+        // a link to the folder): refused before the rename, or the
+        // original text would be lost.
+        {"k -e -i a.html a.html.kestrix", "The output file %2 is the name the original is kept"},
+        {"k -e -i a.html link/a.html.kestrix",
+         "The output file %2 is the name the original is kept"},
     };
+    QFile::link(dir.path(), Path("link"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         hooks.errors.clear();
@@ -131,7 +139,8 @@ TEST_F(Batch, FailuresLeaveTheFilesAsTheyWere)
         const CommandLine line = Line(c.line);
         EXPECT_EQ(RunBatch(line, hooks), BatchResult::Failed);
         ASSERT_EQ(hooks.errors.size(), 1);
-        EXPECT_TRUE(hooks.errors[0].startsWith(S(c.error).arg(line.InputName)))
+        EXPECT_TRUE(hooks.errors[0].startsWith(
+            S(c.error).replace(S("%1"), line.InputName).replace(S("%2"), line.OutputName)))
             << hooks.errors[0].toStdString();
         EXPECT_EQ(Files(), before);
     }

@@ -313,10 +313,11 @@ TEST_F(FileCommandsTest, ThePreviewIsTheFirstReadableFileAndCancelChangesNothing
     EXPECT_EQ(dialogs.optionsShown, 2);
 }
 
-TEST_F(FileCommandsTest, AFileThatCannotBeReadEndsTheRunWithItsErrorShown)
+TEST_F(FileCommandsTest, ASocketIsListedAsNotAPlainFileAndNoEndsTheRun)
 {
     const QString first = Make(QStringLiteral("a.html"));
-    // A socket passes every check but cannot be opened for reading.
+    // A socket is never read: it is listed, and the continue question
+    // answered No ends the run.
     const QString socketPath = Path(QStringLiteral("b.html"));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -327,11 +328,15 @@ TEST_F(FileCommandsTest, AFileThatCannotBeReadEndsTheRunWithItsErrorShown)
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const QString last = Make(QStringLiteral("c.html"));
 
+    dialogs.answers = {resultNo};
     Secure({first, socketPath, last});
     ::close(fd);
-    ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_TRUE(dialogs.errors.front().startsWith(QStringLiteral("Unable to read ") + socketPath))
-        << dialogs.errors.front().toStdString();
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    ASSERT_EQ(progress.messageLog.size(), 1);
+    EXPECT_EQ(progress.messageLog.front(),
+              QStringLiteral("error: ") + socketPath +
+                  QStringLiteral(": This is not a plain file (a link or a device) and was passed "
+                                 "over."));
     EXPECT_TRUE(BackupExists(first));
     EXPECT_FALSE(BackupExists(last));
     EXPECT_EQ(ReadTreeFile(last), page);
@@ -346,9 +351,10 @@ TEST_F(FileCommandsTest, ABackupFolderThatCannotBeMadeIsReportedAndTheFileKept)
     Make(QStringLiteral("Kestrix Backup"), "a file where the folder belongs");
     Secure({file});
     ASSERT_EQ(progress.messageLog.size(), 1);
-    EXPECT_TRUE(progress.messageLog.front().startsWith(
-        QStringLiteral("error: Unable to create the backup folder for ") + file))
-        << progress.messageLog.front().toStdString();
+    EXPECT_EQ(progress.messageLog.front(),
+              QStringLiteral("error: ") + file +
+                  QStringLiteral(": Its backup folder is a link or not a folder. The file was "
+                                 "left as it is."));
     EXPECT_EQ(ReadTreeFile(file), page);
     EXPECT_TRUE(dialogs.questions.isEmpty()) << "the run goes on without a question";
 }

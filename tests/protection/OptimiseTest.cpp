@@ -1,12 +1,14 @@
 // The HTML optimisation: each step on the page it edits, and the bytes it
 // must leave alone.
 #include "protection/Optimise.h"
+#include "platform/LargeBuffer.h"
 #include "protection/PageText.h"
 #include "protection/SecurePage.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace kestrix;
 
@@ -48,6 +50,79 @@ TEST(OptimiseTest, EndTagsReplacedInAnyCaseOnlyInTheirExactForm)
     const ProtectionSettings p = With({&ProtectionSettings::RemoveEndP});
     EXPECT_EQ(Optimised("<head><script>s='</P>';</script></head><p>a</p><p>b</p >", p),
               "<head><script>s=' ';</script></head><p>a <p>b</p >");
+}
+
+// The three end-tag steps are made in one pass: the result is the one the
+// steps give one after another, whatever stands next to each tag, and the
+// page kept whole (OptimisePageInto) gets the same text as the page changed
+// in place.
+TEST(OptimiseTest, EndTagsInOnePassAgreeWithTheStepsInTurn)
+{
+    // Each step alone, as the description states it.
+    auto step = [](std::string page, std::string_view tag) {
+        std::string out;
+        size_t last = 0;
+        for (size_t pos = FindNoCase(page, tag); pos != std::string::npos;
+             pos = FindNoCase(page, tag, last)) {
+            out += page.substr(last, pos - last) + " ";
+            last = pos + tag.size();
+        }
+        return out + page.substr(last);
+    };
+    const std::string pages[] = {
+        "</P></TD></TR></p></td></tr>",
+        "</</P>TD></</TD>TR>x</</TR>P>",
+        "<</p>/p></p</P>>",
+        "</P",
+        "</T",
+        "</TD",
+        "a</pre></tdx></trx></p >",
+        "</tr></TR></Td></tD></p></P>",
+        "no tags at all",
+        "",
+    };
+    using S = ProtectionSettings;
+    const std::vector<std::vector<Switch>> choices = {
+        {&S::RemoveEndP},
+        {&S::RemoveEndTR},
+        {&S::RemoveEndTD},
+        {&S::RemoveEndP, &S::RemoveEndTD},
+        {&S::RemoveEndP, &S::RemoveEndTR, &S::RemoveEndTD}};
+    for (const std::string& page : pages) {
+        for (const auto& chosen : choices) {
+            ProtectionSettings settings;
+            for (Switch sw : chosen)
+                settings.*sw = true;
+            std::string expected = page;
+            if (settings.RemoveEndP)
+                expected = step(expected, "</P>");
+            if (settings.RemoveEndTR)
+                expected = step(expected, "</TR>");
+            if (settings.RemoveEndTD)
+                expected = step(expected, "</TD>");
+            SCOPED_TRACE(page);
+            EXPECT_EQ(Optimised(page, settings), expected);
+            LargeBuffer into;
+            const bool changed = OptimisePageInto(page, settings, into);
+            EXPECT_EQ(changed ? std::string(into.View()) : page, expected);
+            EXPECT_EQ(changed, expected != page);
+        }
+    }
+}
+
+// The page kept whole gets the same text as the page changed in place, from
+// every step, on a page with something for each of them.
+TEST(OptimiseTest, KeptPageGetsTheSameTextAsThePageChangedInPlace)
+{
+    std::string page = "<html><head><style><!--\nb{}\n--></style></head><body>\r\n";
+    for (int i = 0; i < 2000; ++i)
+        page += "<!-- c --><table><tbody><tr><td>x</td></tr></tbody></table>  \t<p><strong "
+                "id=s>a</strong>   <em>b</em></p>\r\n";
+    page += "</body></html>";
+    LargeBuffer into;
+    ASSERT_TRUE(OptimisePageInto(page, All(), into));
+    EXPECT_EQ(into.View(), Optimised(page, All()));
+    EXPECT_FALSE(OptimisePageInto("<b>nothing</b> to do", All(), into));
 }
 
 TEST(OptimiseTest, CommentsRemovedExceptIncludeDirectivesAndServerCode)

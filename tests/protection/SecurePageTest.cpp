@@ -249,6 +249,71 @@ TEST(SecurePage, MarkersWithoutClosingTagsAreTreatedAsAbsent)
               "<body>" + ScriptElement(e.settings) + ContentElement(e.settings, b3) + "</body>");
 }
 
+// A secured page written in pieces: the bytes are those SecurePage gives,
+// as many as Size() said, and a page that cannot be secured writes none. A
+// page declared UTF-8 that turns out malformed late in a long body is
+// settled before the first piece is handed out.
+TEST(SecuredPage, WritesWhatSecurePageGivesAndNothingForAFailure)
+{
+    struct Recorder final : PageWriter
+    {
+        std::string bytes;
+        int pieces = 0;
+        void Write(std::string_view piece) override
+        {
+            bytes += piece;
+            ++pieces;
+        }
+    };
+    std::string longBody;
+    for (int i = 0; i < 3000; ++i)
+        longBody += "<p>Caf\xC3\xA9 \xE2\x82\xAC line " + std::to_string(i) + "</p>\r\n";
+    const std::string utf8Head = "<html><head><meta charset=\"utf-8\"></head><body>kestrix-script";
+    struct Case
+    {
+        const char* what;
+        std::string page;
+        ProtectionParts parts;
+        int level;
+        bool secured;
+    } cases[] = {
+        {"every part", page, allProtectionParts, 2, true},
+        {"level 4", page, partEncrypt, 4, true},
+        {"level 0", page, partEncrypt | partLimitAccess, 0, true},
+        {"access script only", page, partLimitAccess, 2, true},
+        {"optimisation only", "<body><p>a</p> <!-- c --></body>", partOptimise, 2, true},
+        {"malformed late in a long body",
+         utf8Head + longBody + "\xE2\x82 \xC3\x28" + longBody + "</body>", partEncrypt, 3, true},
+        {"windows-1252 undeclared", "<body>caf\xE9 \x80 \x93q\x94</body>", partEncrypt, 1, true},
+        {"earlier markers",
+         "<body><kestrix-content settings=\"x\">old</kestrix-content>"
+         "<kestrix-script><script>a</script></kestrix-script>b</body>",
+         allProtectionParts, 2, true},
+        {"no body", "<html>text</html>", allProtectionParts, 2, false},
+        {"end before start", "</body><body>", partEncrypt, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProtectionEngine engine = MakeEngine(c.parts, c.level);
+        engine.OptimiseActive = true;
+        engine.settings.DisableSelection = true;
+        engine.settings.RemoveGroupComments = true;
+        const SecuredPage secured(engine, c.page);
+        EXPECT_EQ(secured.Secured(), c.secured);
+        Recorder recorder;
+        secured.WriteTo(recorder);
+        std::string text = c.page;
+        EXPECT_EQ(engine.SecurePage(text), c.secured);
+        if (c.secured) {
+            EXPECT_EQ(recorder.bytes, text);
+            EXPECT_EQ(recorder.bytes.size(), secured.Size());
+        } else {
+            EXPECT_EQ(recorder.pieces, 0);
+            EXPECT_EQ(secured.Size(), 0u);
+        }
+    }
+}
+
 TEST(IsSecuredPage, CaseSensitiveSubstring)
 {
     EXPECT_TRUE(IsSecuredPage("visible text mentions kestrix-content here"));

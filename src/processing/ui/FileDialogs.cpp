@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 namespace kestrix {
 
 int WindowFileDialogs::MessageDialog(DialogType type, const QString& text, DialogButtons buttons)
@@ -28,7 +30,12 @@ void WindowFileDialogs::ShowError(const QString& text)
 {
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    // Without a main window (a command-line run) the error also goes to
+    // standard error, where the caller's script can see it.
+    if (!owner_)
+        std::fprintf(stderr, "%s\n", shown.toLocal8Bit().constData());
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), shown, QMessageBox::Ok, owner_);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     ExecModal(box);
 }
 

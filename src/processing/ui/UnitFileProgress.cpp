@@ -1,10 +1,14 @@
 #include "processing/ui/UnitFileProgress.h"
 
+#include "support/Translation.h"
+#include "support/ui/ModalDialog.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -135,8 +139,7 @@ bool TFormFileProgress::Execute(const QStringList& list)
 {
     BeginRun(list);
     pbProgress->setValue(0);
-    // Qt shows a range of 0 .. 0 as a busy bar: one item gets 0 .. 1.
-    pbProgress->setRange(0, std::max(1, int(list.size()) - 1));
+    pbProgress->setRange(0, std::max(0, int(list.size()) - 1));
     lblMessage->setText(QString());
     startArmed_ = true;
     // Not through ExecModal: answers queued for the handlers' questions are
@@ -150,7 +153,7 @@ void TFormFileProgress::Reset()
 {
     FileProgress::Reset();
     lvMessages->clear();
-    pbProgress->setRange(0, 1);
+    pbProgress->setRange(0, 0);
     pbProgress->setValue(0);
 }
 
@@ -233,6 +236,31 @@ void TFormFileProgress::MessageAdded(const ProgressMessage& message)
 void TFormFileProgress::RunFinished()
 {
     done(ResultOk() ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void TFormFileProgress::ShowProblems(const std::vector<ProgressMessage>& messages)
+{
+    // One warning after the run, the messages in the order they were added.
+    // A long list shows its first lines; the box's details hold them all.
+    constexpr size_t shownLines = 20;
+    QStringList lines, all;
+    for (const ProgressMessage& message : messages) {
+        all << message.text;
+        if (size_t(lines.size()) < shownLines)
+            lines << message.text;
+    }
+    if (messages.size() > shownLines)
+        lines << QStringLiteral("...");
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle(),
+                    Tr("Some files could not be processed:") + QStringLiteral("\n\n") +
+                        lines.join(u'\n'),
+                    QMessageBox::Ok, owner_);
+    box.setObjectName(QStringLiteral("ProblemsBox"));
+    // The messages can be selected and copied, to look into them later.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    if (messages.size() > shownLines)
+        box.setDetailedText(all.join(u'\n'));
+    ExecModal(box);
 }
 
 } // namespace kestrix

@@ -52,6 +52,9 @@ public:
     bool ShowMessages() const;
     void SetShowMessages(bool on);
 
+    // The window that owns the box listing a run's problems.
+    void SetOwner(QWidget* owner) { owner_ = owner; }
+
     // The state image of error rows: a red cross.
     const QIcon& StateImage() const { return stateImage_; }
 
@@ -75,6 +78,7 @@ protected:
     void ProcessPendingEvents() override;
     void MessageAdded(const ProgressMessage& message) override;
     void RunFinished() override;
+    void ShowProblems(const std::vector<ProgressMessage>& messages) override;
 
 private:
     void actCancelExecute();
@@ -82,6 +86,7 @@ private:
 
     QIcon stateImage_;
     bool startArmed_ = false;
+    QWidget* owner_ = nullptr;
 };
 
 } // namespace kestrix

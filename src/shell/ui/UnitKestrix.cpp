@@ -3,7 +3,11 @@
 #include "platform/MessageFormat.h"
 #include "platform/desktop/DesktopEdit.h"
 #include "platform/desktop/DesktopOpen.h"
+#include "shell/CommandAvailability.h"
+#include "shell/ui/AddressBar.h"
 #include "shell/ui/FileListModel.h"
+#include "shell/ui/FileSelection.h"
+#include "shell/ui/FolderNavigator.h"
 #include "shell/ui/Images.h"
 #include "shell/ui/UnitKestrixOptions.h"
 #include "support/Translation.h"
@@ -99,19 +103,6 @@ private:
     }
 };
 
-// Sets the same switch on a scope for as long as it lives, and back after,
-// also when the scope is left by an exception.
-class Switched
-{
-public:
-    Switched(bool& flag, bool value) : flag_(flag), old_(flag) { flag_ = value; }
-    ~Switched() { flag_ = old_; }
-
-private:
-    bool& flag_;
-    bool old_;
-};
-
 } // namespace
 
 TFormKestrix::TFormKestrix(SettingsStore store, TFormKestrixOptions& options,
@@ -144,6 +135,7 @@ TFormKestrix::TFormKestrix(SettingsStore store, TFormKestrixOptions& options,
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                 &TFormKestrix::UpdateActions);
+    options_.SetOwner(this);
     SplitterShellMoved();
     SetLocation(QDir::homePath());
     UpdateActions();
@@ -153,12 +145,13 @@ TFormKestrix::~TFormKestrix()
 {
     // FormDestroy: the list's deselection empties the selection list; the
     // window's own settings reach the store.
-    ShellListView->selectionModel()->clearSelection();
-    selection_.clear();
-    SelectionSnapshot.clear();
-    history_.Clear();
+    selection_->Clear();
+    delete selection_;
+    navigator_->History().Clear();
     SaveMainSettings(store_);
     store_.Flush();
+    // The parts that watch the views go before them.
+    delete navigator_;
     // The views and models go before the icon provider they use.
     delete PanelShell;
     delete listModel_;
@@ -202,10 +195,11 @@ void TFormKestrix::CreateActions()
         action->setObjectName(L(d.name));
         action->setProperty("category", L(d.category));
         action->setProperty("imageIndex", d.image);
-        if (*d.hint) {
+        // A hint shows as a tooltip only: the status bar shows the path.
+        // An action without one shows no tooltip at all.
+        action->setProperty("hasHint", *d.hint != '\0');
+        if (*d.hint)
             action->setToolTip(L(d.hint));
-            action->setStatusTip(L(d.hint));
-        }
         if (d.image >= 0)
             action->setIcon(StripIcon(d.image));
         *d.action = action;
@@ -224,9 +218,9 @@ void TFormKestrix::CreateActions()
     miMarquellServices = new QAction(L("Marquell &Services... (Online)"), this);
     miMarquellServices->setObjectName(L("miMarquellServices"));
 
-    connect(actNavBack, &QAction::triggered, this, &TFormKestrix::actNavBackExecute);
-    connect(actNavForward, &QAction::triggered, this, &TFormKestrix::actNavForwardExecute);
-    connect(actNavUp, &QAction::triggered, this, &TFormKestrix::actNavUpExecute);
+    connect(actNavBack, &QAction::triggered, this, [this] { navigator_->Back(); });
+    connect(actNavForward, &QAction::triggered, this, [this] { navigator_->Forward(); });
+    connect(actNavUp, &QAction::triggered, this, [this] { navigator_->Up(); });
     connect(actProcessFile, &QAction::triggered, this, &TFormKestrix::SecureSelection);
     connect(actRevert, &QAction::triggered, this, &TFormKestrix::RestoreSelection);
     connect(actEditHTML, &QAction::triggered, this, [this] { OpenSelection(true); });
@@ -316,20 +310,15 @@ void TFormKestrix::CreateViews()
     PanelShell->setSizes({treeWidth, 660 - treeWidth - splitterWidth});
     setCentralWidget(PanelShell);
 
-    connect(ShellTreeView->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (current.isValid())
-                    ShellTreeViewChange(treeModel_->filePath(current));
-            });
-    connect(ShellListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection& selected, const QItemSelection& deselected) {
-                for (const QModelIndex& index : deselected.indexes())
-                    if (index.column() == 0)
-                        ShellListViewSelectItem(listModel_->FilePath(index), false);
-                for (const QModelIndex& index : selected.indexes())
-                    if (index.column() == 0)
-                        ShellListViewSelectItem(listModel_->FilePath(index), true);
-            });
+    // The navigation: the list follows the tree.
+    navigator_ = new FolderNavigator(*ShellTreeView, *treeModel_, this);
+    connect(navigator_, &FolderNavigator::locationChanged, this,
+            &TFormKestrix::ShellTreeViewChange);
+    // The selection: exactly what the list shows selected in its folder;
+    // the only selected item is shown in the address box.
+    selection_ = new FileSelection(*ShellListView, *listModel_, this);
+    connect(selection_, &FileSelection::onlyItemSelected, this,
+            [this](const QString& path) { AddressPanel->SetText(path); });
     // A double-clicked folder opens in the tree, as in any file window.
     connect(ShellListView, &QAbstractItemView::activated, this, [this](const QModelIndex& index) {
         const QString path = listModel_->FilePath(index);
@@ -406,15 +395,15 @@ void TFormKestrix::CreateBars()
     tbToolbar->setIconSize(QSize(24, 24));
     tbToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     auto button = [this](QAction* action, const char* caption, const char* name) {
+        // The tool bar's caption is the action's icon text, which the
+        // action keeps (and the translation translates) beside its menu
+        // caption.
+        action->setIconText(L(caption));
         auto* item = new QToolButton(tbToolbar);
         item->setObjectName(L(name));
         item->setDefaultAction(action);
-        item->setText(L(caption));
         item->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         item->setAutoRaise(true);
-        // The action's changes would put its own caption back.
-        connect(action, &QAction::changed, item,
-                [item, text = L(caption)] { item->setText(text); });
         tbToolbar->addWidget(item);
         item->installEventFilter(this);
         return item;
@@ -434,36 +423,8 @@ void TFormKestrix::CreateBars()
     // The address bar: label, address box, Go at the right edge.
     twAddressBar = new QToolBar(L("Address"), this);
     twAddressBar->setObjectName(L("twAddressBar"));
-    AddressPanel = new QWidget(twAddressBar);
-    AddressPanel->setObjectName(L("AddressPanel"));
-    AddressPanel->installEventFilter(this);
-    AddressPanel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    LabelAddress = new QLabel(L("Address"), AddressPanel);
-    LabelAddress->setObjectName(L("LabelAddress"));
-    IEAddress = new QComboBox(AddressPanel);
-    IEAddress->setObjectName(L("IEAddress"));
-    IEAddress->setEditable(true);
-    IEAddress->setInsertPolicy(QComboBox::NoInsert); // what is typed is not kept
-    IEAddress->setDuplicatesEnabled(false);
-    // No type-ahead of the box's own list; completion from the file system.
-    auto* completer = new QCompleter(IEAddress);
-    auto* completionModel = new QFileSystemModel(completer);
-    completionModel->setRootPath(QString());
-    completionModel->setFilter(ViewFilter(false, false));
-    completer->setModel(completionModel);
-    completer->setCaseSensitivity(Qt::CaseSensitive);
-    IEAddress->setCompleter(completer);
-    IEAddress->lineEdit()->installEventFilter(this);
-    SpeedButtonGo = new QToolButton(AddressPanel);
-    SpeedButtonGo->setObjectName(L("SpeedButtonGo"));
-    SpeedButtonGo->setText(L("Go"));
-    SpeedButtonGo->setIcon(StripIcon(imgForward));
-    SpeedButtonGo->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    SpeedButtonGo->setAutoRaise(true);
-    connect(SpeedButtonGo, &QToolButton::clicked, this, &TFormKestrix::SpeedButtonGoClick);
-    const int line = IEAddress->sizeHint().height();
-    AddressPanel->setFixedHeight(line);
-    AddressPanel->setMinimumWidth(200);
+    AddressPanel = new AddressBar(*icons_, twAddressBar);
+    connect(AddressPanel, &AddressBar::goRequested, this, [this] { SpeedButtonGoClick(); });
     twAddressBar->addWidget(AddressPanel);
 
     for (QToolBar* bar : {tbMainMenu, tbToolbar, twAddressBar}) {
@@ -481,8 +442,8 @@ void TFormKestrix::CreateBars()
     PopupMenu->setObjectName(L("PopupMenu"));
     PopupMenu->addAction(actProcessFile);
     PopupMenu->addSeparator();
-    PopupMenu->addAction(actViewWebPage);
-    PopupMenu->addAction(actEditHTML);
+    add(PopupMenu, actViewWebPage, "View File(s)", "miPopupViewFiles");
+    add(PopupMenu, actEditHTML, "Edit File(s)", "miPopupEditFiles");
     PopupMenu->addSeparator();
     PopupMenu->addAction(actRevert);
     PopupMenu->addSeparator();
@@ -510,6 +471,9 @@ bool TFormKestrix::event(QEvent* event)
         OnStartup();
         return true;
     }
+    // Nothing but the path writes to the status bar.
+    if (event->type() == QEvent::StatusTip)
+        return true;
     return QMainWindow::event(event);
 }
 
@@ -542,6 +506,10 @@ void TFormKestrix::closeEvent(QCloseEvent* event)
 
 bool TFormKestrix::eventFilter(QObject* watched, QEvent* event)
 {
+    // Status bar panel 0 is as wide as the folder pane from the first
+    // layout on, not only once the splitter has moved.
+    if (watched == ShellTreeView && event->type() == QEvent::Resize)
+        SplitterShellMoved();
     // Nothing can be deleted from within the program.
     if ((watched == ShellTreeView || watched == ShellListView) &&
         (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
@@ -549,19 +517,14 @@ bool TFormKestrix::eventFilter(QObject* watched, QEvent* event)
         event->accept();
         return true;
     }
-    // Enter in the address box is Go.
-    if (IEAddress && watched == IEAddress->lineEdit() && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            SpeedButtonGoClick();
-            return true;
-        }
-    }
-    if (AddressPanel && watched == AddressPanel && event->type() == QEvent::Resize)
-        twAddressBarResize();
     // Back and Forward show their hint as it is about to show: none without
     // an entry.
     if (event->type() == QEvent::ToolTip || event->type() == QEvent::StatusTip) {
+        if (auto* item = qobject_cast<QToolButton*>(watched);
+            item && item->defaultAction() && !item->defaultAction()->property("hasHint").toBool()) {
+            QToolTip::hideText();
+            return true;
+        }
         if (auto* item = qobject_cast<QToolButton*>(watched)) {
             const int offset = item->defaultAction() == actNavBack      ? -1
                                : item->defaultAction() == actNavForward ? 1
@@ -575,7 +538,6 @@ bool TFormKestrix::eventFilter(QObject* watched, QEvent* event)
                         QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), hint,
                                            item);
                 }
-                statusBar()->showMessage(hint);
                 return true;
             }
         }
@@ -594,19 +556,17 @@ void TFormKestrix::SaveMainSettings(SettingsStore& store)
 
 void TFormKestrix::LoadMainSettings(const SettingsStore& store)
 {
-    {
-        const Switched off(recording_, false);
+    // Restoring the folder is not a move of the user's: not recorded.
+    navigator_->WithoutRecording([&] {
         const QString path = QString::fromUtf8(store.ReadStream(mainSection, activeDirectoryName));
         const QFileInfo info(path);
         if (!path.isEmpty() && info.isDir()) {
             SetLocation(path);
         } else if (!path.isEmpty() && info.exists()) {
             SetLocation(info.absolutePath());
-            const QModelIndex item = listModel_->mapFromSource(listFiles_->index(path));
-            if (item.isValid())
-                ShellListView->setCurrentIndex(item);
+            selection_->SelectPath(info.absoluteFilePath());
         }
-    }
+    });
     const QByteArray docking = store.ReadStream(mainSection, dockingName);
     if (!docking.isEmpty())
         restoreState(docking);
@@ -636,7 +596,7 @@ void TFormKestrix::OnStartup()
             const QString path = StartPath;
             StartPath.clear();
             if (IsWebAddress(path)) {
-                IEAddress->setEditText(path);
+                AddressPanel->SetText(path);
                 QCoreApplication::postEvent(this, new QEvent(goEvent));
             } else {
                 NavigateToPath(path);
@@ -656,14 +616,13 @@ void TFormKestrix::ApplyOptions()
     for (QToolButton* item : tbToolbar->findChildren<QToolButton*>())
         if (item->defaultAction())
             item->setToolButtonStyle(style);
-    TakeSelectionSnapshot();
-    {
-        const Switched off(recording_, false);
-        SetShowHidden(options_.ShowHiddenItems());
-    }
+    selection_->TakeSnapshot();
+    navigator_->WithoutRecording([&] { SetShowHidden(options_.ShowHiddenItems()); });
+    // A new filter reads the tree again: its folder is scrolled to again.
+    navigator_->ScrollToCurrent();
     listFiles_->setNameFilters(options_.FileFilter().split(u';'));
     RefreshFileList();
-    Reselect();
+    selection_->Reselect();
 }
 
 void TFormKestrix::SetShowHidden(bool on)
@@ -676,105 +635,49 @@ void TFormKestrix::SetShowHidden(bool on)
 
 QString TFormKestrix::Location() const
 {
-    const QModelIndex current = ShellTreeView->currentIndex();
-    return current.isValid() ? NormalFolder(treeModel_->filePath(current)) : QDir::rootPath();
+    return navigator_->Location();
+}
+
+NavigationHistory& TFormKestrix::History()
+{
+    return navigator_->History();
 }
 
 void TFormKestrix::SetLocation(const QString& folder)
 {
-    const QString path = NormalFolder(folder);
-    QModelIndex index = treeModel_->index(path);
-    if (!index.isValid())
-        index = treeModel_->index(QDir::rootPath());
-    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
-        ShellTreeView->expand(parent);
-    ShellTreeView->setCurrentIndex(index);
-    ShellTreeView->scrollTo(index);
+    navigator_->Show(folder);
     // Setting the same folder again changes nothing in the tree; the list
     // still follows it.
+    const QString path = navigator_->Location();
     if (listFiles_->rootPath() != path)
-        ShellTreeViewChange(treeModel_->filePath(index));
+        navigator_->Announce(path);
 }
 
-void TFormKestrix::ShellTreeViewChange(const QString& folder)
+void TFormKestrix::ShellTreeViewChange(const QString& path)
 {
-    const QString path = NormalFolder(folder);
-    if (recording_)
-        history_.Add(path);
-    // The list follows the tree.
-    selection_.clear();
+    // The list follows the tree; what was selected in the folder left
+    // behind is selected no more.
+    selection_->Clear();
     ShellListView->setRootIndex(listModel_->mapFromSource(listFiles_->setRootPath(path)));
-    IEAddress->setEditText(path);
+    AddressPanel->SetText(path);
     StatusPanel1->setText(path);
     // The box's list offers the folders of the history, latest first.
-    const QString typed = IEAddress->currentText();
-    IEAddress->blockSignals(true);
-    IEAddress->clear();
     QStringList folders;
-    for (auto it = history_.Entries().crbegin(); it != history_.Entries().crend(); ++it)
+    const QStringList& entries = navigator_->History().Entries();
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it)
         if (!folders.contains(*it))
             folders << *it;
-    IEAddress->addItems(folders);
-    IEAddress->setEditText(typed);
-    IEAddress->blockSignals(false);
-}
-
-void TFormKestrix::actNavBackExecute()
-{
-    GoTo(history_.GoBack(1));
-}
-
-void TFormKestrix::actNavForwardExecute()
-{
-    GoTo(history_.GoForward(1));
-}
-
-void TFormKestrix::GoTo(const std::optional<QString>& target)
-{
-    // Back and Forward move the tree without recording the move.
-    if (!target)
-        return;
-    navigationTarget_ = target;
-    const Switched off(recording_, false);
-    SetLocation(*target);
-    navigationTarget_.reset();
-}
-
-void TFormKestrix::actNavUpExecute()
-{
-    const QModelIndex current = ShellTreeView->currentIndex();
-    if (current.isValid() && Location() != QDir::rootPath())
-        SetLocation(QFileInfo(Location()).absolutePath());
+    AddressPanel->SetRecentFolders(folders);
 }
 
 QString TFormKestrix::NavigationHint(int offset) const
 {
-    const std::optional<QString> entry = history_.Peek(offset);
-    if (!entry)
-        return QString();
-    QString name = QFileInfo(*entry).fileName();
-    if (name.isEmpty())
-        name = treeModel_->fileName(treeModel_->index(*entry));
-    if (name.isEmpty())
-        return QString();
-    return FormatMessage(Tr(offset < 0 ? "Back to %s" : "Forward to %s"), {name});
-}
-
-void TFormKestrix::twAddressBarResize()
-{
-    const QRect area = AddressPanel->rect();
-    const int labelWidth = LabelAddress->sizeHint().width();
-    const int goWidth = SpeedButtonGo->sizeHint().width();
-    LabelAddress->setGeometry(0, 0, labelWidth, area.height());
-    SpeedButtonGo->setGeometry(area.width() - goWidth, 0, goWidth, area.height());
-    const int boxLeft = labelWidth + 4;
-    IEAddress->setGeometry(boxLeft, 0, std::max(0, area.width() - goWidth - boxLeft),
-                           area.height());
+    return navigator_->Hint(offset);
 }
 
 void TFormKestrix::SpeedButtonGoClick()
 {
-    const QString text = IEAddress->currentText();
+    const QString text = AddressPanel->Text();
     if (IsWebAddress(text)) {
         if (services_.secureWebPage)
             services_.secureWebPage(text);
@@ -788,32 +691,13 @@ void TFormKestrix::NavigateToPath(const QString& text)
     const QFileInfo info(text);
     if (!text.isEmpty() && info.exists() && !info.isDir()) {
         SetLocation(info.absolutePath());
-        const QModelIndex item =
-            listModel_->mapFromSource(listFiles_->index(info.absoluteFilePath()));
-        if (item.isValid() &&
-            listModel_->FilePath(item).compare(info.absoluteFilePath(), Qt::CaseInsensitive) == 0)
-            ShellListView->selectionModel()->select(item, QItemSelectionModel::Select);
+        selection_->SelectPath(info.absoluteFilePath());
         return;
     }
     // The tree's nodes that exist now, in order: the first whose caption is
     // the text, letter case aside.
-    if (!text.isEmpty()) {
-        std::vector<QModelIndex> nodes{ShellTreeView->rootIndex()};
-        while (!nodes.empty()) {
-            const QModelIndex node = nodes.back();
-            nodes.pop_back();
-            const int rows = treeModel_->rowCount(node);
-            for (int row = rows - 1; row >= 0; --row) {
-                const QModelIndex child = treeModel_->index(row, 0, node);
-                nodes.push_back(child);
-            }
-            if (node != ShellTreeView->rootIndex() &&
-                treeModel_->fileName(node).compare(text, Qt::CaseInsensitive) == 0) {
-                SetLocation(treeModel_->filePath(node));
-                return;
-            }
-        }
-    }
+    if (navigator_->ShowNodeNamed(text))
+        return;
     if (!text.isEmpty() && info.isDir())
         SetLocation(text);
     else
@@ -822,36 +706,14 @@ void TFormKestrix::NavigateToPath(const QString& text)
 
 // ---- selection and commands ----------------------------------------------------
 
-void TFormKestrix::ShellListViewSelectItem(const QString& path, bool selected)
+const QStringList& TFormKestrix::Selection() const
 {
-    if (selected) {
-        selection_.append(path);
-        if (selection_.size() == 1)
-            IEAddress->setEditText(path);
-        return;
-    }
-    for (qsizetype i = 0; i < selection_.size(); ++i)
-        if (selection_[i].compare(path, Qt::CaseInsensitive) == 0) {
-            selection_.removeAt(i);
-            break;
-        }
+    return selection_->Paths();
 }
 
 QStringList TFormKestrix::CollectSelection() const
 {
-    QModelIndexList rows = ShellListView->selectionModel()->selectedIndexes();
-    std::sort(rows.begin(), rows.end(),
-              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    QStringList paths;
-    for (const QModelIndex& index : rows)
-        if (index.column() == 0)
-            paths << listModel_->FilePath(index);
-    return paths;
-}
-
-void TFormKestrix::TakeSelectionSnapshot()
-{
-    SelectionSnapshot = CollectSelection();
+    return selection_->InListOrder();
 }
 
 void TFormKestrix::RefreshFileList()
@@ -859,50 +721,27 @@ void TFormKestrix::RefreshFileList()
     listModel_->RefreshMarks();
 }
 
-void TFormKestrix::Reselect()
-{
-    const QModelIndex root = ShellListView->rootIndex();
-    const int rows = listModel_->rowCount(root);
-    QItemSelection selection;
-    for (int row = 0; row < rows && !SelectionSnapshot.isEmpty(); ++row) {
-        const QModelIndex item = listModel_->index(row, 0, root);
-        const QString path = listModel_->FilePath(item);
-        for (qsizetype i = 0; i < SelectionSnapshot.size(); ++i)
-            if (SelectionSnapshot[i].compare(path, Qt::CaseInsensitive) == 0) {
-                selection.select(item, item);
-                SelectionSnapshot.removeAt(i);
-                break;
-            }
-    }
-    if (!selection.isEmpty())
-        ShellListView->selectionModel()->select(selection, QItemSelectionModel::Select);
-    SelectionSnapshot.clear();
-}
-
 void TFormKestrix::UpdateActions()
 {
-    bool anyFolder = false, anyWritableFile = false, anyFile = false, anyBackup = false;
-    for (const QString& path : selection_) {
-        const QFileInfo info(path);
-        if (info.isDir()) {
-            anyFolder = true;
-            continue;
-        }
-        if (!info.exists())
-            continue; // a missing path counts as read-only and has no backup
-        anyFile = true;
-        if (!(services_.readOnly && services_.readOnly(path)))
-            anyWritableFile = true;
-        if (services_.backupExists && services_.backupExists(path))
-            anyBackup = true;
-    }
-    actProcessFile->setEnabled(anyFolder || anyWritableFile);
-    actEditHTML->setEnabled(anyFile);
-    actViewWebPage->setEnabled(anyFile);
-    actRevert->setEnabled(anyFolder || anyBackup);
-    actNavBack->setEnabled(history_.CanGoBack(1));
-    actNavForward->setEnabled(history_.CanGoForward(1));
-    actNavUp->setEnabled(Location() != QDir::rootPath());
+    const CommandAvailability available = AvailabilityOf(
+        selection_->Paths(),
+        {[](const QString& path) { return QFileInfo(path).isDir(); },
+         [](const QString& path) {
+             const QFileInfo info(path);
+             return info.exists() && !info.isDir();
+         },
+         [this](const QString& path) { return services_.readOnly && services_.readOnly(path); },
+         [this](const QString& path) {
+             return services_.backupExists && services_.backupExists(path);
+         },
+         services_.backupItem});
+    actProcessFile->setEnabled(available.secure);
+    actEditHTML->setEnabled(available.edit);
+    actViewWebPage->setEnabled(available.view);
+    actRevert->setEnabled(available.restore);
+    actNavBack->setEnabled(navigator_->CanGoBack());
+    actNavForward->setEnabled(navigator_->CanGoForward());
+    actNavUp->setEnabled(navigator_->CanGoUp());
     actViewToolbar->setChecked(tbToolbar->isVisible() || (!isVisible() && !tbToolbar->isHidden()));
     actViewAddressBar->setChecked(twAddressBar->isVisible() ||
                                   (!isVisible() && !twAddressBar->isHidden()));
@@ -911,12 +750,15 @@ void TFormKestrix::UpdateActions()
 
 void TFormKestrix::OpenSelection(bool edit)
 {
-    selection_ = CollectSelection();
-    for (const QString& path : selection_)
+    // The items the list shows selected now; folders have no edit verb.
+    for (const QString& path : selection_->InListOrder()) {
+        if (edit && QFileInfo(path).isDir())
+            continue;
         edit ? services_.edit(path) : services_.view(path);
+    }
 }
 
-template <class Command> void TFormKestrix::RunFileCommand(Command command)
+template <class Command> void TFormKestrix::RunFileCommand(Command command, bool passOverBackups)
 {
     FileCommandBusy = true;
     struct Finally
@@ -928,11 +770,16 @@ template <class Command> void TFormKestrix::RunFileCommand(Command command)
             // the commands are available again.
             form->FileCommandBusy = false;
             form->RefreshFileList();
-            form->Reselect();
+            form->selection_->Reselect();
         }
     } finally{this};
-    TakeSelectionSnapshot();
-    command(services_.gather(SelectionSnapshot, options_.FileFilter()));
+    selection_->TakeSnapshot();
+    QStringList chosen = selection_->Snapshot;
+    if (passOverBackups && services_.backupItem)
+        chosen.removeIf(services_.backupItem);
+    if (chosen.isEmpty())
+        return;
+    command(services_.gather(chosen, options_.FileFilter()));
 }
 
 void TFormKestrix::SecureSelection()
@@ -940,9 +787,11 @@ void TFormKestrix::SecureSelection()
     if (FileCommandBusy)
         return;
     try {
-        RunFileCommand([this](const QStringList& workList) {
-            services_.secureFiles(workList, allProtectionParts);
-        });
+        RunFileCommand(
+            [this](const QStringList& workList) {
+                services_.secureFiles(workList, allProtectionParts);
+            },
+            true);
     } catch (const std::exception& error) {
         QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromUtf8(error.what()),
                         QMessageBox::Ok, this);
@@ -966,7 +815,8 @@ void TFormKestrix::RestoreSelection()
         return;
     }
     try {
-        RunFileCommand([this](const QStringList& workList) { services_.restoreFiles(workList); });
+        RunFileCommand([this](const QStringList& workList) { services_.restoreFiles(workList); },
+                       false);
     } catch (const std::exception& error) {
         QMessageBox failure(QMessageBox::Critical, ApplicationTitle(),
                             QString::fromUtf8(error.what()), QMessageBox::Ok, this);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "protection/ProtectionSettings.h"
-#include "shell/NavigationHistory.h"
 #include "support/SettingsStore.h"
 
 #include <QEvent>
@@ -16,7 +15,6 @@
 #include <optional>
 
 class QAction;
-class QComboBox;
 class QFileIconProvider;
 class QFileSystemModel;
 class QLabel;
@@ -30,7 +28,11 @@ class QTreeView;
 
 namespace kestrix {
 
+class AddressBar;
 class FileListModel;
+class FileSelection;
+class FolderNavigator;
+class NavigationHistory;
 class TFormKestrixOptions;
 
 // The window's own posted events.
@@ -57,6 +59,9 @@ struct MainWindowServices
     // required.
     std::function<bool(const QString&)> backupExists;
     std::function<bool(const QString&)> readOnly;
+    // Whether a path is a backup folder or lies inside one: such items are
+    // never secured from the window. Optional.
+    std::function<bool(const QString&)> backupItem;
 };
 
 class TFormKestrix : public QMainWindow
@@ -68,12 +73,12 @@ public:
     ~TFormKestrix() override;
 
     // ---- state -------------------------------------------------------------
-    bool Started = false;          // the deferred start-up step has run
-    QString StartPath;             // the command line's name; emptied once used
-    QStringList SelectionSnapshot; // paths to select again after a refresh
-    bool FileCommandBusy = false;  // a file command runs
-    const QStringList& Selection() const { return selection_; }
-    NavigationHistory& History() { return history_; }
+    bool Started = false;         // the deferred start-up step has run
+    QString StartPath;            // the command line's name; emptied once used
+    bool FileCommandBusy = false; // a file command runs
+    // The paths the file list shows selected, in the folder it shows.
+    const QStringList& Selection() const;
+    NavigationHistory& History();
     SettingsStore& Store() { return store_; }
 
     // ---- operations --------------------------------------------------------
@@ -100,14 +105,8 @@ public:
     // The hint of Back or Forward: "Back to %s" / "Forward to %s" with the
     // folder's name; empty when there is no entry.
     QString NavigationHint(int offset) const;
-    // Takes the list's selected paths, in list order, as the snapshot, and
-    // selects them again after the list was refreshed.
-    void TakeSelectionSnapshot();
     void RefreshFileList();
-    // Selects the listed items whose paths equal one of the snapshot
-    // (without regard to case), then empties the snapshot.
-    void Reselect();
-    // The selected paths of the list, in list order.
+    // The selected paths of the folder shown, in list order.
     QStringList CollectSelection() const;
 
     // ---- components --------------------------------------------------------
@@ -115,10 +114,7 @@ public:
     QMenuBar* MainMenu = nullptr;
     QToolBar* tbToolbar = nullptr;
     QToolBar* twAddressBar = nullptr;
-    QWidget* AddressPanel = nullptr;
-    QLabel* LabelAddress = nullptr;
-    QComboBox* IEAddress = nullptr;
-    QToolButton* SpeedButtonGo = nullptr;
+    AddressBar* AddressPanel = nullptr;
     QSplitter* PanelShell = nullptr;
     QTreeView* ShellTreeView = nullptr;
     QListView* ShellListView = nullptr;
@@ -159,18 +155,13 @@ private:
     void CreateBars();
     void CreateViews();
     void ShellTreeViewChange(const QString& folder);
-    void ShellListViewSelectItem(const QString& path, bool selected);
     void SplitterShellMoved();
-    void twAddressBarResize();
-    void actNavBackExecute();
-    void actNavForwardExecute();
-    void GoTo(const std::optional<QString>& target);
-    void actNavUpExecute();
     void actViewAppOptionsExecute();
     void OpenSelection(bool edit);
     void SetShowHidden(bool on);
     // Runs a file command with the busy flag, the snapshot and the refresh.
-    template <class Command> void RunFileCommand(Command command);
+    // Securing passes over backup folders and what they hold.
+    template <class Command> void RunFileCommand(Command command, bool passOverBackups);
 
     SettingsStore store_;
     TFormKestrixOptions& options_;
@@ -179,10 +170,8 @@ private:
     QFileSystemModel* treeModel_ = nullptr;
     QFileSystemModel* listFiles_ = nullptr;
     FileListModel* listModel_ = nullptr;
-    QStringList selection_;
-    NavigationHistory history_;
-    std::optional<QString> navigationTarget_;
-    bool recording_ = true;
+    FileSelection* selection_ = nullptr;
+    FolderNavigator* navigator_ = nullptr;
     bool firstPaint_ = true;
     bool startupPosted_ = false;
 };

@@ -99,9 +99,13 @@ TFormKestrixOptions::TFormKestrixOptions(QWidget* parent)
 
 bool TFormKestrixOptions::ShowOptions()
 {
-    // Centred on the main window (the active window when it is shown).
-    if (QWidget* owner = parentWidget() ? parentWidget() : nullptr)
-        move(owner->geometry().center() - rect().center());
+    // Centred on the main window: the dialog has no parent (it outlives no
+    // window and is owned by start-up), so its owner is named.
+    const QWidget* owner = owner_ ? owner_ : parentWidget();
+    if (owner) {
+        adjustSize();
+        move(owner->frameGeometry().center() - rect().center());
+    }
     return ExecModal(*this) == QDialog::Accepted;
 }
 

@@ -21,8 +21,10 @@ class TFormKestrixOptions : public QDialog
 public:
     explicit TFormKestrixOptions(QWidget* parent = nullptr);
 
-    // Shows the dialog modally; true when closed with OK.
+    // Shows the dialog modally, centred on its owner (the main window);
+    // true when closed with OK.
     bool ShowOptions();
+    void SetOwner(const QWidget* owner) { owner_ = owner; }
 
     bool AskBeforeFolders() const;
     void SetAskBeforeFolders(bool on);
@@ -49,6 +51,7 @@ public:
 
 private:
     SettingsStore defaults_;
+    const QWidget* owner_ = nullptr;
 };
 
 // The options command of the main window, apart from applying the result:

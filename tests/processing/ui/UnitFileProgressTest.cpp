@@ -3,9 +3,11 @@
 // while the run goes on, and the hidden message list with its state image.
 #include "processing/ui/UnitFileProgress.h"
 #include "platform/Errors.h"
+#include "support/ui/ModalDialog.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -62,9 +64,31 @@ TEST(UnitFileProgress, TheRunStartsOnScreenAndShowsEachItemBeforeItIsWorkedOn)
     dialog.SetShowMessages(false);
     EXPECT_FALSE(dialog.actViewMessages->isChecked());
 
+    // The run is over: its problems are shown once, in one warning owned by
+    // the main window, in the order they were added; then the list is empty.
+    QWidget owner;
+    dialog.SetOwner(&owner);
+    int boxes = 0;
+    QueueModalAnswer(
+        {ModalAnswer::Kind::Button, QMessageBox::Ok, false, [&](QDialog& shown) {
+             auto& box = static_cast<QMessageBox&>(shown);
+             ++boxes;
+             EXPECT_EQ(box.icon(), QMessageBox::Warning);
+             EXPECT_EQ(box.parentWidget(), &owner);
+             EXPECT_EQ(box.text(),
+                       QStringLiteral("Some files could not be processed:\n\nb failed\nc noted"));
+         }});
     dialog.Reset();
+    EXPECT_EQ(boxes, 1);
     EXPECT_EQ(dialog.lvMessages->topLevelItemCount(), 0);
     EXPECT_EQ(dialog.ItemCount(), 0);
+    EXPECT_EQ(dialog.pbProgress->maximum(), 0);
+    // A run without problems ends as before: no box.
+    dialog.OnNextItem = [](FileProgress&, const QString&) { return true; };
+    EXPECT_TRUE(dialog.Execute(fiveItems));
+    dialog.Reset();
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(QueuedModalAnswerCount(), 0u);
 }
 
 struct CancelCase

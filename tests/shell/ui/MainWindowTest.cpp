@@ -6,7 +6,9 @@
 #include "QtPrinters.h"
 
 #include "platform/Errors.h"
+#include "shell/NavigationHistory.h"
 #include "shell/RememberedAnswers.h"
+#include "shell/ui/AddressBar.h"
 #include "shell/ui/FileListModel.h"
 #include "shell/ui/UnitKestrixOptions.h"
 #include "support/ui/ModalDialog.h"
@@ -46,7 +48,8 @@ protected:
     QStringList readOnly, secured; // file names the fake file system marks
     QStringList secureRuns, restoreRuns, webPages, viewed;
     int folderQuestions = 0;
-    std::string gatherFailure; // thrown by the gathering when set
+    std::string gatherFailure;          // thrown by the gathering when set
+    std::function<void()> duringSecure; // run while a securing command runs
 
     void SetUp() override
     {
@@ -78,6 +81,8 @@ protected:
         services.secureFiles = [this](const QStringList& list, ProtectionParts parts) {
             EXPECT_EQ(parts, allProtectionParts);
             secureRuns << list.join(u'|');
+            if (duringSecure)
+                duringSecure();
         };
         services.restoreFiles = [this](const QStringList& list) { restoreRuns << list.join(u'|'); };
         services.secureWebPage = [this](const QString& address) { webPages << address; };
@@ -201,11 +206,11 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
                                                      QItemSelectionModel::Select);
     EXPECT_EQ(form.Selection(), QStringList({dir.filePath(S("c.html")), dir.filePath(S("a.html")),
                                              dir.filePath(S("sub"))}));
-    EXPECT_EQ(form.IEAddress->currentText(), dir.filePath(S("c.html")));
+    EXPECT_EQ(form.AddressPanel->Text(), dir.filePath(S("c.html")));
     form.ShellListView->selectionModel()->select(Item(form, S("c.html")),
                                                  QItemSelectionModel::Deselect);
     EXPECT_EQ(form.Selection().size(), 2);
-    EXPECT_EQ(form.IEAddress->currentText(), dir.filePath(S("c.html")));
+    EXPECT_EQ(form.AddressPanel->Text(), dir.filePath(S("c.html")));
 
     // Encrypt: the snapshot in list order, folders expanded by the gathering,
     // the same items selected again afterwards.
@@ -245,15 +250,46 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
     EXPECT_EQ(reported, S("'[' is an invalid mask at (1)"));
     gatherFailure.clear();
 
-    form.FileCommandBusy = true;
-    form.SecureSelection(); // refused while another command runs
-    EXPECT_EQ(secureRuns.size(), 1);
-    form.FileCommandBusy = false;
+    // Refused while another command runs (a second Encrypt... reaching the
+    // window while the first one's dialogs are up).
+    duringSecure = [&] { form.SecureSelection(); };
+    form.SecureSelection();
+    duringSecure = nullptr;
+    EXPECT_EQ(secureRuns.size(), 2);
 
     // View and Edit hand each selected path to the desktop.
     form.UpdateActions();
     form.actViewWebPage->trigger();
     EXPECT_EQ(viewed.size(), 2);
+}
+
+TEST_F(MainWindow, TheSelectionIsWhatTheListShowsInItsFolder)
+{
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    form.SetLocation(dir.path());
+    WaitForList(form, 4);
+    Select(form, {S("a.html")});
+    // Another folder: nothing of the folder left behind stays selected, and
+    // the commands follow.
+    form.SetLocation(dir.filePath(S("sub")));
+    WaitForList(form, 1);
+    form.UpdateActions();
+    EXPECT_TRUE(form.Selection().isEmpty());
+    EXPECT_TRUE(form.CollectSelection().isEmpty());
+    EXPECT_FALSE(form.actProcessFile->isEnabled());
+    form.ShellListView->selectionModel()->select(Item(form, S("d.html")),
+                                                 QItemSelectionModel::Select);
+    form.SecureSelection();
+    ASSERT_EQ(secureRuns.size(), 1);
+    EXPECT_EQ(secureRuns[0], dir.filePath(S("sub/d.html")));
+    // Up: the folder came from is not selected behind the program's back.
+    form.UpdateActions();
+    form.actNavUp->trigger();
+    WaitForList(form, 4);
+    form.UpdateActions();
+    EXPECT_TRUE(form.CollectSelection().isEmpty());
+    EXPECT_FALSE(form.actProcessFile->isEnabled());
 }
 
 TEST_F(MainWindow, DeleteDoesNothing)
@@ -289,7 +325,7 @@ TEST_F(MainWindow, HistoryBackForwardUpAndHints)
     form.actNavForward->trigger();
     EXPECT_EQ(form.Location(), b);
     EXPECT_EQ(form.History().Entries(), QStringList({a, b}));
-    EXPECT_EQ(form.IEAddress->currentText(), b);
+    EXPECT_EQ(form.AddressPanel->Text(), b);
     EXPECT_EQ(form.StatusPanel1->text(), b);
     form.UpdateActions();
     form.actNavUp->trigger();
@@ -309,29 +345,39 @@ TEST_F(MainWindow, AddressBarGoesToFilesFoldersAndWebPages)
     TFormKestrixOptions options;
     TFormKestrix form(SettingsStore::InMemory(), options, Services());
     // An existing file: its folder, the file selected.
-    form.IEAddress->setEditText(dir.filePath(S("c.html")));
+    form.AddressPanel->SetText(dir.filePath(S("c.html")));
     form.SpeedButtonGoClick();
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
     WaitForList(form, 4);
     EXPECT_EQ(form.CollectSelection(), QStringList({dir.filePath(S("c.html"))}));
 
-    // Enter is Go; a folder path shows the folder.
-    form.IEAddress->setEditText(dir.filePath(S("sub")));
-    QTest::keyClick(form.IEAddress->lineEdit(), Qt::Key_Return);
+    // Return and keypad Enter are Go, delivered as the platform delivers
+    // them: to the window, which hands them to the focused address box.
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto* box = form.AddressPanel->findChild<QComboBox*>(S("IEAddress"));
+    box->setFocus();
+    form.AddressPanel->SetText(dir.filePath(S("sub")));
+    QTest::keyClick(form.windowHandle(), Qt::Key_Return);
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.filePath(S("sub"))));
+    form.AddressPanel->SetText(dir.path());
+    QTest::keyClick(form.windowHandle(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
+    form.AddressPanel->SetText(dir.filePath(S("sub")));
 
     // A caption of a node the tree holds, in another letter case.
-    form.IEAddress->setEditText(QFileInfo(dir.path()).fileName().toUpper());
+    form.AddressPanel->SetText(QFileInfo(dir.path()).fileName().toUpper());
     form.SpeedButtonGoClick();
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
 
     // A web address without its scheme names nothing: the root.
-    form.IEAddress->setEditText(S("www.example.com/index.html"));
+    form.AddressPanel->SetText(S("www.example.com/index.html"));
     form.SpeedButtonGoClick();
     EXPECT_EQ(form.Location(), S("/"));
     EXPECT_TRUE(webPages.isEmpty());
     // With its scheme, anywhere in the text, it is secured.
-    form.IEAddress->setEditText(S("see https://example.com/"));
+    form.AddressPanel->SetText(S("see https://example.com/"));
     form.SpeedButtonGoClick();
     EXPECT_EQ(webPages, QStringList({S("see https://example.com/")}));
 }

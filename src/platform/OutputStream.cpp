@@ -1,0 +1,403 @@
+#include "platform/OutputStream.h"
+
+#include "platform/Errors.h"
+#include "platform/MessageFormat.h"
+#include "platform/MessageTranslator.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrix {
+
+namespace {
+
+// Pieces smaller than this are gathered before they are written; larger
+// ones go out as they are.
+constexpr size_t bufferSize = size_t(256) << 10;
+// How much of a file is written before the disk is asked to write it.
+constexpr size_t writeBehind = size_t(2) << 20;
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+std::string DescriptorPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// True where a descriptor can be reached by name (/proc is mounted): an open
+// file is then reopened and named through it. Elsewhere the name given is
+// used again, and the new file has a hidden name from the start.
+bool HaveDescriptorNames()
+{
+    return ::access("/proc/self/fd", X_OK) == 0;
+}
+
+// The hidden name a file has while it is written when it cannot be written
+// without a name: "." + target name (cut to fit) + "." + six letters and
+// digits + ".tmp", the form the folder scan passes over.
+std::string TemporaryName(const std::string& name)
+{
+    static std::atomic<unsigned long long> counter{0};
+    static constexpr char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned long long x = (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
+                           (static_cast<unsigned long long>(::getpid()) << 20) ^
+                           static_cast<unsigned long long>(
+                               std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string random(6, 'A');
+    for (char& c : random) {
+        x ^= x >> 29;
+        x *= 0xBF58476D1CE4E5B9ull;
+        c = alphabet[(x >> 40) % (sizeof alphabet - 1)];
+    }
+    constexpr size_t longestName = 255 - (1 + 1 + 6 + 4);
+    return "." + name.substr(0, longestName) + "." + random + ".tmp";
+}
+
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        Reset();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void Reset()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int Release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace
+
+struct OutputStream::Target
+{
+    QString shownName; // in messages
+    bool standard = false;
+    bool direct = false; // written into (not replaced)
+    Descriptor out;      // where the bytes go (fd 1 is not owned)
+    int fd = -1;
+
+    // A file target: its folder, its name there and what it replaces.
+    Descriptor folder;
+    std::string name;
+    bool replaces = false;
+    struct stat existing = {};
+    bool anonymous = false; // written without a name until Commit
+    std::string temporary;  // the hidden name otherwise
+    bool committed = false;
+
+    std::unique_ptr<char[]> buffer{new char[bufferSize]};
+    size_t held = 0;
+    size_t written = 0; // bytes handed to the system
+    size_t sent = 0;    // of them, those the disk was asked to write
+
+    ~Target()
+    {
+        if (!committed && !temporary.empty())
+            ::unlinkat(folder.get(), temporary.c_str(), 0);
+    }
+};
+
+namespace {
+
+// Splits a path as given into its folder ("." for none) and last name.
+void SplitPath(const std::string& path, std::string& folder, std::string& name)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+        return;
+    }
+    folder = slash == 0 ? "/" : path.substr(0, slash);
+    name = path.substr(slash + 1);
+}
+
+// Opens the new file in the target's folder: without a name where the file
+// system can, else under a hidden temporary name. Returns 0 or an error.
+int OpenNewFile(OutputStream::Target& t, mode_t mode)
+{
+    int fd = HaveDescriptorNames()
+                 ? ::openat(t.folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)
+                 : -1;
+    if (fd >= 0) {
+        t.anonymous = true;
+        t.out = Descriptor(fd);
+        t.fd = fd;
+        return 0;
+    }
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::string temporary = TemporaryName(t.name);
+        fd = ::openat(t.folder.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      mode);
+        if (fd >= 0) {
+            t.temporary = temporary;
+            t.out = Descriptor(fd);
+            t.fd = fd;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
+
+// The target as the name leads to it; returns 0 or an error number.
+int Resolve(OutputStream::Target& t, const std::string& path)
+{
+    if (path.empty())
+        return ENOENT;
+    // Once, as given: every link on the way is followed by the kernel, the
+    // descriptor links of /proc included.
+    Descriptor object(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    struct stat st = {};
+    if (!object.valid()) {
+        if (errno != ENOENT)
+            return errno;
+        // No file yet: a new one in the named folder, unless the name is a
+        // link that leads nowhere (the file would appear somewhere else).
+        std::string folder;
+        SplitPath(path, folder, t.name);
+        if (t.name.empty() || t.name == "." || t.name == "..")
+            return EISDIR;
+        t.folder = Descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!t.folder.valid())
+            return errno;
+        if (::fstatat(t.folder.get(), t.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return S_ISLNK(st.st_mode) ? ENOENT : EEXIST;
+        return OpenNewFile(t, 0666);
+    }
+    if (::fstat(object.get(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    const bool byDescriptor = HaveDescriptorNames();
+    if (!S_ISREG(st.st_mode)) {
+        // A pipe, a terminal, a device: written into, through the object
+        // already found.
+        Descriptor out(::open(byDescriptor ? DescriptorPath(object.get()).c_str() : path.c_str(),
+                              O_WRONLY | O_CLOEXEC));
+        if (!out.valid())
+            return errno;
+        t.direct = true;
+        t.fd = out.get();
+        t.out = std::move(out);
+        return 0;
+    }
+    // A regular file: replaced in its own folder, which the kernel names.
+    std::string resolved;
+    if (byDescriptor) {
+        char buffer[PATH_MAX];
+        const ssize_t length =
+            ::readlink(DescriptorPath(object.get()).c_str(), buffer, sizeof buffer);
+        if (length <= 0 || size_t(length) >= sizeof buffer)
+            return length < 0 ? errno : ENAMETOOLONG;
+        resolved.assign(buffer, size_t(length));
+    } else {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real)
+            return errno;
+        resolved = real;
+        std::free(real);
+    }
+    std::string folder;
+    SplitPath(resolved, folder, t.name);
+    t.folder = Descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat named = {};
+    if (!t.folder.valid() ||
+        ::fstatat(t.folder.get(), t.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
+        // The file has no name any more (deleted, or moved meanwhile): it
+        // cannot be replaced, so it is written into, as a copy would be.
+        t.folder.Reset();
+        Descriptor out(::open(byDescriptor ? DescriptorPath(object.get()).c_str() : path.c_str(),
+                              O_WRONLY | O_TRUNC | O_CLOEXEC));
+        if (!out.valid())
+            return errno;
+        t.direct = true;
+        t.fd = out.get();
+        t.out = std::move(out);
+        return 0;
+    }
+    t.replaces = true;
+    t.existing = st;
+    return OpenNewFile(t, st.st_mode & 07777);
+}
+
+} // namespace
+
+OutputStream::OutputStream() : target_(std::make_unique<Target>())
+{
+    target_->standard = true;
+    target_->direct = true;
+    target_->fd = STDOUT_FILENO;
+    target_->shownName = QStringLiteral("standard output");
+}
+
+OutputStream::OutputStream(const QString& path) : target_(std::make_unique<Target>())
+{
+    target_->shownName = path;
+    errno = 0;
+    if (const int error = Resolve(*target_, QFile::encodeName(path).toStdString()))
+        Fail(error);
+}
+
+OutputStream::~OutputStream() = default;
+
+bool OutputStream::WritesThrough() const
+{
+    return target_->direct;
+}
+
+void OutputStream::Fail(int error) const
+{
+    const QString format = QString::fromStdString(TranslateMessage("Unable to write %s"));
+    QString message = FormatMessage(format, {target_->shownName});
+    // Standard output is named without a reason, as it always was.
+    if (!target_->standard)
+        message += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+    throw Failure(message.toStdString());
+}
+
+void OutputStream::Put(const char* data, size_t size)
+{
+    Target& t = *target_;
+    if (!WriteAll(t.fd, data, size))
+        Fail(errno);
+    t.written += size;
+    // A file that is synced at the end has its bytes sent to the disk while
+    // the rest is still being made, a few megabytes at a time, so the final
+    // sync waits only for the last of them.
+    if (!t.direct && t.written - t.sent >= writeBehind) {
+        ::sync_file_range(t.fd, off_t(t.sent), off_t(t.written - t.sent), SYNC_FILE_RANGE_WRITE);
+        t.sent = t.written;
+    }
+}
+
+void OutputStream::Flush()
+{
+    Target& t = *target_;
+    if (t.held > 0)
+        Put(t.buffer.get(), t.held);
+    t.held = 0;
+}
+
+void OutputStream::Write(std::string_view bytes)
+{
+    Target& t = *target_;
+    if (bytes.size() <= bufferSize - t.held) {
+        std::memcpy(t.buffer.get() + t.held, bytes.data(), bytes.size());
+        t.held += bytes.size();
+        return;
+    }
+    Flush();
+    if (bytes.size() >= bufferSize) {
+        Put(bytes.data(), bytes.size());
+        return;
+    }
+    std::memcpy(t.buffer.get(), bytes.data(), bytes.size());
+    t.held = bytes.size();
+}
+
+void OutputStream::Commit()
+{
+    Target& t = *target_;
+    Flush();
+    if (t.direct) {
+        t.committed = true;
+        return;
+    }
+    const int fd = t.fd;
+    int error = 0;
+    if (t.replaces) {
+        // The umask applied at creation; the replaced file's bits are kept
+        // exactly, and its owner and group where this user may set them.
+        if (::fchmod(fd, t.existing.st_mode & 07777) != 0)
+            error = errno;
+        if (!error && (t.existing.st_uid != ::geteuid() || t.existing.st_gid != ::getegid()) &&
+            ::fchown(fd, t.existing.st_uid, t.existing.st_gid) != 0) {
+            // Not allowed to this user: the new file stays this user's own.
+        }
+    }
+    if (!error && ::fdatasync(fd) != 0)
+        error = errno;
+    bool placed = false;
+    if (!error && t.anonymous) {
+        const std::string self = DescriptorPath(fd);
+        // Named straight as the target when there is none, else under a
+        // hidden name that is then renamed over it.
+        if (!t.replaces && ::linkat(AT_FDCWD, self.c_str(), t.folder.get(), t.name.c_str(),
+                                    AT_SYMLINK_FOLLOW) == 0) {
+            placed = true;
+        } else {
+            error = EEXIST;
+            for (int tries = 0; tries < 100 && error == EEXIST; ++tries) {
+                const std::string temporary = TemporaryName(t.name);
+                if (::linkat(AT_FDCWD, self.c_str(), t.folder.get(), temporary.c_str(),
+                             AT_SYMLINK_FOLLOW) == 0) {
+                    t.temporary = temporary;
+                    error = 0;
+                } else {
+                    error = errno;
+                }
+            }
+        }
+    }
+    if (::close(t.out.Release()) != 0 && !error)
+        error = errno;
+    t.fd = -1;
+    if (!error && !placed &&
+        ::renameat(t.folder.get(), t.temporary.c_str(), t.folder.get(), t.name.c_str()) != 0)
+        error = errno;
+    if (error)
+        Fail(error); // the destructor removes the temporary name
+    t.committed = true;
+}
+
+} // namespace kestrix
