@@ -163,7 +163,7 @@ class Desktop:
             # The deferred start-up runs once the window is on screen.
             time.sleep(1.5)
 
-    def wait_window(self, test, timeout=20, exclude=()):
+    def wait_window(self, test, timeout=20, exclude=(), what="window"):
         deadline = time.time() + timeout
         while time.time() < deadline:
             for window in self.visible_windows():
@@ -173,16 +173,16 @@ class Desktop:
                 raise JourneyFailed("the program ended (status %d) before a window appeared: %s"
                                     % (self.program.returncode, self.program.stderr.read()))
             time.sleep(0.2)
-        raise JourneyFailed("no window appeared")
+        raise JourneyFailed("no %s appeared" % what)
 
     def is_dialog(self, window):
         # A window of its own with a title: not a tooltip, a menu or the
         # application's hidden helper window.
         return window != self.window and self.geometry(window)[2] > 1 and bool(self.name(window))
 
-    def dialog(self, timeout=20):
+    def dialog(self, timeout=20, what="window"):
         """The next window other than the main window."""
-        return self.wait_window(self.is_dialog, timeout)
+        return self.wait_window(self.is_dialog, timeout, what=what)
 
     def no_dialog_within(self, seconds):
         deadline = time.time() + seconds
@@ -288,7 +288,7 @@ class Desktop:
             box = self.dialog()
             self.key(answer)
             self.wait_gone(box)
-        options = self.dialog()
+        options = self.dialog(what="protection options dialog")
         self.key("Return")
         self.wait_gone(options)
 
@@ -369,9 +369,9 @@ def problems_are_shown_after_securing(d):
     with open(d.path("one", "Kestrix Backup"), "w") as f:
         f.write("in the way")
     d.start(d.path("one"))
-    d.go(d.path("one", "a.html"))
+    d.go_by_button(d.path("one", "a.html"))
     d.secure_selection()
-    box = d.dialog()
+    box = d.dialog(what="warning listing the problems")
     check(d.name(box) == TITLE, "the warning is titled with the program's title")
     d.shot("problems-after-securing")
 
@@ -385,7 +385,7 @@ def problems_are_shown_after_restoring(d):
     """Restoring a read-only secured page: the run ends with a warning."""
     d.page("one", "a.html")
     d.start(d.path("one"))
-    d.go(d.path("one", "a.html"))
+    d.go_by_button(d.path("one", "a.html"))
     d.secure_selection()
     d.wait_quiet()
     check(d.secured("one", "a.html"), "a.html was not secured")
@@ -395,7 +395,7 @@ def problems_are_shown_after_restoring(d):
     question = d.dialog()
     d.key("alt+y")
     d.wait_gone(question)
-    box = d.dialog()
+    box = d.dialog(what="warning listing the problems")
     d.shot("problems-after-restoring")
 
     d.key("Return")
@@ -445,7 +445,7 @@ def batch_refuses_the_kept_name(d):
     options = d.dialog()
     d.key("Return")
     d.wait_gone(options)
-    error = d.dialog()
+    error = d.dialog(what="error box")
     d.key("Return")
     d.wait_gone(error)
     check(d.end() == 1, "exit status")
@@ -463,7 +463,7 @@ def batch_without_output_names_the_input(d):
     options = d.dialog()
     d.key("Return")
     d.wait_gone(options)
-    error = d.dialog()
+    error = d.dialog(what="error box")
     d.key("Return")
     d.wait_gone(error)
     check(d.end() == 1, "exit status")
@@ -568,7 +568,7 @@ def backup_folder_is_not_secured(d):
     """The backup folder selected in the list is passed over by Encrypt."""
     d.page("one", "a.html")
     d.start(d.path("one"))
-    d.go(d.path("one", "a.html"))
+    d.go_by_button(d.path("one", "a.html"))
     d.secure_selection()
     d.wait_quiet()
     backup = d.path("one", "Kestrix Backup", "a.html")

@@ -142,6 +142,10 @@ TEST_F(FileDialogsTest, ASocketIsListedAndNoToTheContinueQuestionEndsTheRun)
                               question += label->text();
                           progressShown = progress.isVisible();
                       }});
+    // The run over, its problems are listed once more in a warning.
+    QString problems;
+    QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false,
+                      [&](QDialog& box) { problems = static_cast<QMessageBox&>(box).text(); }});
     commands.SecureFiles({first, socketPath, last}, allProtectionParts);
     ::close(fd);
     EXPECT_TRUE(question.contains(
@@ -149,6 +153,9 @@ TEST_F(FileDialogsTest, ASocketIsListedAndNoToTheContinueQuestionEndsTheRun)
                                     "passed over.")))
         << question.toStdString();
     EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(problems.startsWith(QStringLiteral("Some files could not be processed:")) &&
+                problems.contains(socketPath))
+        << problems.toStdString();
     EXPECT_TRUE(BackupExists(first));
     EXPECT_EQ(ReadTreeFile(last), page);
     EXPECT_FALSE(progress.isVisible());

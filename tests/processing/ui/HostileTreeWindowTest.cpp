@@ -24,17 +24,23 @@ namespace {
 
 const QByteArray page = "<html><head></head><body><p>clear text</p></body></html>\n";
 
-// The progress dialog, keeping every message past the run's reset.
+// The progress dialog, keeping every message past the run's reset, and the
+// messages it would show in its warning at the end of the run.
 class RecordingProgress : public TFormFileProgress
 {
 public:
-    QStringList log;
+    QStringList log, shown;
 
 protected:
     void MessageAdded(const ProgressMessage& message) override
     {
         TFormFileProgress::MessageAdded(message);
         log << message.text;
+    }
+    void ShowProblems(const std::vector<ProgressMessage>& messages) override
+    {
+        for (const ProgressMessage& message : messages)
+            shown << message.text;
     }
 };
 
@@ -77,6 +83,7 @@ TEST(HostileTreeWindow, TheRunListsWhatItPassesOverAndLeavesItAlone)
                                         "passed over."),
                   sub + QStringLiteral(": Its backup folder is a link or not a folder. The file "
                                        "was left as it is.")}));
+    EXPECT_EQ(progress.shown, progress.log); // and the user is told of them
     EXPECT_EQ(ReadTreeFile(outside), "SECRET");
     EXPECT_EQ(ReadTreeFile(BackupPathFor(plain)), page);
     EXPECT_NE(ReadTreeFile(plain), page);
