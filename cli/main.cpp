@@ -1,6 +1,7 @@
 // kestrix-cli: secures pages from the command line, without any window.
 #include "CommandLine.h"
 #include "SiteCommands.h"
+#include "TrustCommands.h"
 #include "platform/Errors.h"
 #include "platform/InputFile.h"
 #include "platform/MessageFormat.h"
@@ -214,6 +215,12 @@ int main(int argc, char** argv)
             return SecureCommand(args.mid(1));
         if (args.size() >= 2 && args[1] == QLatin1String("restore"))
             return RestoreCommand(args.mid(1));
+        if (args.size() >= 2 && args[1] == QLatin1String("recover"))
+            return RecoverCommand(args.mid(1));
+        if (args.size() >= 2 && args[1] == QLatin1String("verify"))
+            return VerifyCommand(args.mid(1));
+        if (args.size() >= 2 && args[1] == QLatin1String("audit"))
+            return AuditCommand(args.mid(1));
         return Run(args);
     } catch (const UsageError& e) {
         return ReportUsageError(e.message);

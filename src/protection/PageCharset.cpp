@@ -361,6 +361,16 @@ std::string DetectPageCharset(std::string_view page)
     return IsValidUtf8(page) ? "UTF-8" : "windows-1252";
 }
 
+bool HasDeclaredCharset(std::string_view page)
+{
+    if (page.size() >= 3 && page.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return true;
+    if (page.size() >= 2 &&
+        (page.compare(0, 2, "\xFF\xFE") == 0 || page.compare(0, 2, "\xFE\xFF") == 0))
+        return true;
+    return !DeclaredCharset(page).empty();
+}
+
 std::u16string DecodeToUtf16(std::string_view bytes, const std::string& charset)
 {
     std::u16string out;

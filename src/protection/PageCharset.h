@@ -15,6 +15,10 @@ namespace kestrix {
 // "windows-1252", or another label that iconv knows).
 std::string DetectPageCharset(std::string_view page);
 
+// True when the page names its character set: a byte-order mark, or a meta
+// charset before the body that DetectPageCharset reads.
+bool HasDeclaredCharset(std::string_view page);
+
 // The charset named by a label as browsers read it, or "" when unknown.
 std::string NormaliseCharsetLabel(std::string_view label);
 

@@ -10,37 +10,6 @@ namespace kestrix {
 
 namespace {
 
-// The body text as the steps leave it: a view of the page while no step has
-// cut anything out of it, else a string holding what remains. A cut builds a
-// new string from the pieces that stay; nothing is edited in place.
-class BodyText
-{
-public:
-    explicit BodyText(std::string_view text) : view_(text) {}
-
-    std::string_view View() const { return view_; }
-
-    // The body becomes the pieces joined, which may be views of it.
-    void Join(std::string_view a, std::string_view b, std::string_view c = {})
-    {
-        if (int(!a.empty()) + int(!b.empty()) + int(!c.empty()) <= 1) {
-            view_ = !a.empty() ? a : !b.empty() ? b : c;
-            return;
-        }
-        std::string joined;
-        joined.reserve(a.size() + b.size() + c.size());
-        joined += a;
-        joined += b;
-        joined += c;
-        own_.swap(joined);
-        view_ = own_;
-    }
-
-private:
-    std::string_view view_;
-    std::string own_;
-};
-
 std::string MarkerElement(std::string_view marker, std::string_view content)
 {
     std::string element;
@@ -57,6 +26,83 @@ std::string MarkerElement(std::string_view marker, std::string_view content)
 
 } // namespace
 
+void SecuringPieces::JoinBody(std::string_view a, std::string_view b, std::string_view c)
+{
+    if (int(!a.empty()) + int(!b.empty()) + int(!c.empty()) <= 1) {
+        body = !a.empty() ? a : !b.empty() ? b : c;
+        return;
+    }
+    std::string joined;
+    joined.reserve(a.size() + b.size() + c.size());
+    joined += a;
+    joined += b;
+    joined += c;
+    own_.swap(joined);
+    body = own_;
+}
+
+bool SplitForSecuring(std::string_view text, ProtectionParts parts,
+                      const ProtectionSettings& settings, SecuringPieces& pieces)
+{
+    // Head, body and tail, as views of the text: through the ">" after the
+    // first start mark of the body, then up to the first end mark, which
+    // must come after that ">". A page whose body cannot be found is left as
+    // it was.
+    constexpr size_t none = std::string_view::npos;
+    const size_t start = FindNoCase(text, "<BODY");
+    const size_t close = start == none ? none : text.find('>', start);
+    if (close == none || FindNoCase(text.substr(0, close + 1), "</BODY") != none)
+        return false;
+    // Past the start tag one pass finds the end mark and tells whether a
+    // marker name stands before it: every marker step below needs the name
+    // in the body, and most pages do not have it.
+    bool isEnd = false;
+    size_t end = FindEitherNoCase(text, "KESTRIX-", "</BODY", close + 1, &isEnd);
+    const bool markers = end != none && !isEnd;
+    if (markers)
+        end = FindNoCase(text, "</BODY", end + 1);
+    if (end == none)
+        return false;
+    pieces.head = text.substr(0, close + 1);
+    pieces.tail = text.substr(end);
+    pieces.body = text.substr(close + 1, end - close - 1);
+    pieces.scriptElement.clear();
+    pieces.scrambled = false;
+
+    // 4. The access script replaces any from an earlier run.
+    if (parts & partLimitAccess) {
+        if (markers && FindNoCase(pieces.body, "KESTRIX-SCRIPT") != std::string_view::npos) {
+            bool complete = false;
+            const TextViews old = ExtractElementViews(pieces.body, scriptMarker, &complete);
+            if (complete)
+                pieces.JoinBody(old.before, old.after);
+        }
+        const std::string script = BuildAccessScript(settings);
+        if (!script.empty())
+            pieces.scriptElement = MarkerElement(scriptMarker, script);
+    }
+
+    // 5. The content to scramble inside the content marker.
+    if (parts & partEncrypt) {
+        if (markers) {
+            const TextViews unwrapped = UnwrapElementViews(pieces.body, contentMarker);
+            pieces.JoinBody(unwrapped.before, unwrapped.middle, unwrapped.after);
+        }
+        if (settings.StrengthLevel > 0) {
+            if (markers && pieces.body.find(scriptMarker) != std::string_view::npos) {
+                bool complete = false;
+                const TextViews lifted = ExtractElementViews(pieces.body, scriptMarker, &complete);
+                if (complete) {
+                    pieces.scriptElement = std::string(lifted.middle);
+                    pieces.JoinBody(lifted.before, lifted.after);
+                }
+            }
+            pieces.scrambled = true;
+        }
+    }
+    return true;
+}
+
 bool IsSecuredPage(std::string_view text)
 {
     return text.find(contentMarker) != std::string_view::npos;
@@ -68,9 +114,7 @@ struct SecuredPage::Pieces
     LargeBuffer optimised;
     std::string_view text;  // the page, or its optimised form
     bool wholeText = false; // optimisation alone: the result is the text
-    std::string_view head, tail;
-    std::unique_ptr<BodyText> body;
-    std::string scriptElement;
+    SecuringPieces split;   // head, script element, body, tail
     std::string contentStart, contentEnd;
     std::unique_ptr<PageContentLayers> layers;
 };
@@ -94,68 +138,18 @@ SecuredPage::SecuredPage(const ProtectionEngine& engine, std::string_view page)
             secured_ = true;
             return;
         }
-        // 3. Head, body and tail, as views of the text: through the ">" after
-        // the first start mark of the body, then up to the first end mark,
-        // which must come after that ">". A page whose body cannot be found
-        // is not secured.
-        constexpr size_t none = std::string_view::npos;
-        const size_t start = FindNoCase(text, "<BODY");
-        const size_t close = start == none ? none : text.find('>', start);
-        if (close == none || FindNoCase(text.substr(0, close + 1), "</BODY") != none)
+        // 3. to 5. Head, script element, body text and tail.
+        if (!SplitForSecuring(text, parts, settings, p.split))
             return;
-        // Past the start tag one pass finds the end mark and tells whether a
-        // marker name stands before it: every marker step below needs the
-        // name in the body, and most pages do not have it.
-        bool isEnd = false;
-        size_t end = FindEitherNoCase(text, "KESTRIX-", "</BODY", close + 1, &isEnd);
-        const bool markers = end != none && !isEnd;
-        if (markers)
-            end = FindNoCase(text, "</BODY", end + 1);
-        if (end == none)
-            return;
-        p.head = text.substr(0, close + 1);
-        p.tail = text.substr(end);
-        p.body = std::make_unique<BodyText>(text.substr(close + 1, end - close - 1));
-        BodyText& body = *p.body;
-
-        // 4. The access script replaces any from an earlier run.
-        if (parts & partLimitAccess) {
-            if (markers && FindNoCase(body.View(), "KESTRIX-SCRIPT") != std::string_view::npos) {
-                bool complete = false;
-                const TextViews old = ExtractElementViews(body.View(), scriptMarker, &complete);
-                if (complete)
-                    body.Join(old.before, old.after);
-            }
-            const std::string script = BuildAccessScript(settings);
-            if (!script.empty())
-                p.scriptElement = MarkerElement(scriptMarker, script);
-        }
-
-        // 5. The content scrambled inside the content marker.
-        if (parts & partEncrypt) {
-            if (markers) {
-                const TextViews unwrapped = UnwrapElementViews(body.View(), contentMarker);
-                body.Join(unwrapped.before, unwrapped.middle, unwrapped.after);
-            }
-            if (settings.StrengthLevel > 0) {
-                if (markers && body.View().find(scriptMarker) != std::string_view::npos) {
-                    bool complete = false;
-                    const TextViews lifted =
-                        ExtractElementViews(body.View(), scriptMarker, &complete);
-                    if (complete) {
-                        p.scriptElement = std::string(lifted.middle);
-                        body.Join(lifted.before, lifted.after);
-                    }
-                }
-                p.contentStart = "<";
-                p.contentStart += contentMarker;
-                p.contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
-                p.contentEnd = "</" + std::string(contentMarker) + ">";
-                // Measured here, so that content found not to be UTF-8 is
-                // settled before anything is written.
-                p.layers =
-                    std::make_unique<PageContentLayers>(body.View(), text, settings.StrengthLevel);
-            }
+        if (p.split.scrambled) {
+            p.contentStart = "<";
+            p.contentStart += contentMarker;
+            p.contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
+            p.contentEnd = "</" + std::string(contentMarker) + ">";
+            // Measured here, so that content found not to be UTF-8 is
+            // settled before anything is written.
+            p.layers =
+                std::make_unique<PageContentLayers>(p.split.body, text, settings.StrengthLevel);
         }
         secured_ = true;
     } catch (const Cancelled&) {
@@ -172,10 +166,10 @@ size_t SecuredPage::Size() const
         return 0;
     if (p.wholeText)
         return p.text.size();
-    return p.head.size() + p.scriptElement.size() +
+    return p.split.head.size() + p.split.scriptElement.size() +
            (p.layers ? p.contentStart.size() + p.layers->Size() + p.contentEnd.size()
-                     : p.body->View().size()) +
-           p.tail.size();
+                     : p.split.body.size()) +
+           p.split.tail.size();
 }
 
 void SecuredPage::WriteTo(PageWriter& out) const
@@ -187,18 +181,18 @@ void SecuredPage::WriteTo(PageWriter& out) const
         out.Write(p.text);
         return;
     }
-    out.Write(p.head);
-    if (!p.scriptElement.empty())
-        out.Write(p.scriptElement);
+    out.Write(p.split.head);
+    if (!p.split.scriptElement.empty())
+        out.Write(p.split.scriptElement);
     if (p.layers) {
         out.Write(p.contentStart);
         p.layers->WriteInPieces(
             [&](const char* data, size_t size) { out.Write(std::string_view(data, size)); });
         out.Write(p.contentEnd);
     } else {
-        out.Write(p.body->View());
+        out.Write(p.split.body);
     }
-    out.Write(p.tail);
+    out.Write(p.split.tail);
 }
 
 namespace {

@@ -5,9 +5,12 @@
 // elements that securing adds) must come out the same. Pages secured with
 // every access switch on must refuse the context menu, the start of a
 // selection and the start of a drag, break out of a frame and leave a
-// file:// address; without the switch concerned each effect is absent.
+// file:// address; without the switch concerned each effect is absent. The
+// content that the innermost loader writes must be exactly what the
+// program's native decoder (--decoder, DecodePages) reads back from the file.
 //
-//   node browser_test.js --cli PATH [--report DIR] [--jobs N] [--chromium PATH]
+//   node browser_test.js --cli PATH --decoder PATH [--report DIR] [--jobs N]
+//                        [--chromium PATH]
 //
 // Prints a line per failure, a summary, and "N passed, N failed, N skipped";
 // exits 1 when anything failed.
@@ -23,9 +26,11 @@ const probes = require('./probes');
 const access = require('./access');
 const causes = require('./causes');
 const cases = require('./cases');
+const decoder = require('./decoder');
 
 function parseArguments(argv) {
-  const options = { jobs: 2, chromium: '/usr/bin/chromium', report: '', cli: '', casesOnly: false };
+  const options = { jobs: 2, chromium: '/usr/bin/chromium', report: '', cli: '', decoder: '',
+    casesOnly: false };
   for (let i = 0; i < argv.length; ++i) {
     const value = () => {
       if (i + 1 >= argv.length) throw new Error(`${argv[i]} needs a value`);
@@ -33,6 +38,7 @@ function parseArguments(argv) {
     };
     switch (argv[i]) {
       case '--cli': options.cli = value(); break;
+      case '--decoder': options.decoder = value(); break;
       case '--report': options.report = value(); break;
       case '--jobs': options.jobs = Math.max(1, Number(value()) || 1); break;
       case '--chromium': options.chromium = value(); break;
@@ -41,6 +47,7 @@ function parseArguments(argv) {
     }
   }
   if (!options.cli) throw new Error('--cli PATH is needed');
+  if (!options.decoder) throw new Error('--decoder PATH is needed');
   return options;
 }
 
@@ -130,6 +137,7 @@ function settle() {
 // before every load, so that no load sees what an earlier one left.
 async function openTab(browser) {
   const context = await browser.newContext();
+  await context.addInitScript(decoder.recordLoaderWrites);
   const page = await context.newPage();
   const cdp = await context.newCDPSession(page);
   return { context, page, cdp };
@@ -162,6 +170,8 @@ async function render(tab, url, variant) {
   const t1 = Date.now();
   const result = JSON.parse(await tab.page.evaluate(settleAndProbe));
   const t2 = Date.now();
+  // A page whose script went to another address was probed there.
+  result.left = tab.page.url().split('#')[0] !== url;
   phases.loads += 1;
   phases.gotoMs += t1 - t0;
   phases.settleMs += result.settleMs;
@@ -228,7 +238,7 @@ async function main() {
   const overlay = path.join(work, 'overlay');
   const env = { ...process.env, XDG_CONFIG_HOME: path.join(work, 'config'), LANG: 'C.UTF-8' };
   const mounts = { rust: rustDocs(), doc: '/usr/share/doc' };
-  const results = { comparisons: [], effects: [], failures: [], skipped: [] };
+  const results = { comparisons: [], effects: [], decoder: [], failures: [], skipped: [] };
   let browser;
   let listening;
   try {
@@ -250,6 +260,9 @@ async function main() {
         out, page.file], env);
     });
     process.stderr.write(`secured ${pages.length} pages at 4 levels\n`);
+    const securedFile = (page, level) => path.join(overlay, `level${level}`, page.mount, page.path);
+    const decoded = await decoder.decodeAll(options.decoder,
+      jobs.map(({ page, level }) => securedFile(page, level)), work);
     const accessSetup = await access.prepare({ overlay, work, env, cli: options.cli, pages, run });
     const secured = Date.now();
 
@@ -316,6 +329,14 @@ async function main() {
         record.layoutCause = record.layout && record.layout.moved
           ? causes.explainLayout(renders.original, record.layout) : '';
         results.comparisons.push(record);
+        // The native decoder against what this load's innermost loader wrote.
+        const native = decoded.get(securedFile(page, level));
+        const written = renders[variant].innermost;
+        results.decoder.push({ page: name, level, loaderWrites: renders[variant].loaderWrites,
+          left: renders[variant].left,
+          problem: native.problem || (written === null ? 'the browser wrote nothing' : ''),
+          diff: native.problem || written === null ? null
+            : decoder.difference(written, native.text) });
       }
     });
 
@@ -373,6 +394,22 @@ function tally(results, options) {
       ++failed;
       results.failures.push(`${c.page} level ${c.level}: ${c.diff.kind} differs at ${c.diff.at}: ` +
         `${JSON.stringify(c.diff.original)} became ${JSON.stringify(c.diff.secured)}`);
+    }
+  }
+  for (const d of results.decoder) {
+    if (d.left) {
+      ++skipped;
+      results.skipped.push(`${d.page} level ${d.level}: the native decoder is not compared: ` +
+        'a script of the page went to another address before it could be');
+    } else if (!d.problem && !d.diff && d.loaderWrites === d.level) {
+      ++passed;
+    } else {
+      ++failed;
+      results.failures.push(`${d.page} level ${d.level}: the native decoder ` + (d.problem
+        ? `and the browser disagree: ${d.problem}`
+        : d.diff ? `differs from the browser's loaders at ${d.diff.at}: the browser wrote ` +
+          `${JSON.stringify(d.diff.browser)}, the decoder read ${JSON.stringify(d.diff.native)}`
+          : `read ${d.level} layers, the browser ran ${d.loaderWrites} loaders`));
     }
   }
   for (const e of results.effects) {
@@ -472,6 +509,13 @@ function report(results, counts) {
         `${rows[0].case.why} |`);
     }
   }
+  lines.push('');
+  const agreed = results.decoder.filter((d) => !d.problem && !d.diff && d.loaderWrites === d.level);
+  const stayed = results.decoder.filter((d) => !d.left);
+  lines.push(`Native decoder: ${agreed.length} of ${stayed.length} secured pages ` +
+    'read back to exactly what the browser\'s innermost loader wrote' +
+    (stayed.length < results.decoder.length ? ` (${results.decoder.length - stayed.length} ` +
+      'went to another address first and were not compared).' : '.'));
   lines.push('');
   lines.push('| access effect | with every switch on | without its switch |');
   lines.push('|---|---|---|');

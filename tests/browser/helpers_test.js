@@ -141,3 +141,12 @@ test('UTF-8 shown as windows-1252 is recognised, and only that', () => {
   assert.strictEqual(causes.explain({}, render('lÃªers'), render('lÃªers!'), { kind: 'text' }), '');
   assert.strictEqual(causes.explain({}, render('lêers'), render('lÃªers'), { kind: 'text' }), '');
 });
+
+test('the native decoder and the browser are compared unit for unit', () => {
+  const decoder = require('./decoder');
+  assert.strictEqual(decoder.difference('abc\u00e9', 'abc\u00e9'), null);
+  assert.strictEqual(decoder.difference('abc\u00e9', 'abc\u00c3\u00a9').at, 3);
+  assert.strictEqual(decoder.difference('ab', 'abc').at, 2);
+  // Lone surrogates survive the UTF-16LE files the decoder writes.
+  assert.strictEqual(Buffer.from([0x3d, 0xd8, 0x41, 0x00]).toString('utf16le'), '\ud83dA');
+});

@@ -60,6 +60,10 @@ function renderedBody() {
     charset: document.characterSet,
     loadMs: navigation ? navigation.loadEventEnd : -1,
     markers: document.getElementsByTagName('kestrix-content').length,
+    // What the loaders wrote (decoder.js records it): how many wrote, and
+    // the text of the innermost.
+    loaderWrites: (window.__kestrixLoaderWrites || []).length,
+    innermost: (window.__kestrixLoaderWrites || []).slice(-1)[0] ?? null,
   };
 }
 
