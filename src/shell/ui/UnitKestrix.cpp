@@ -22,28 +22,20 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QCompleter>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
-#include <QToolButton>
-#include <QToolTip>
 #include <QTreeView>
 
 namespace kestrix {
