@@ -84,7 +84,7 @@ int RunProgram(const QStringList& arguments)
     TranslateApplication();
 
     if (line.mode & cmOpenWindow) {
-        form.StartPath = line.InputName;
+        form.SetStartPath(line.InputName);
         dialogs.SetOwner(&form);
         form.show();
         return QApplication::exec();

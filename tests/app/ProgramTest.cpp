@@ -179,9 +179,9 @@ TEST_F(Program, WindowModeRunsUntilTheMainWindowCloses)
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* form = qobject_cast<TFormKestrix*>(window);
-                form && form->isVisible() && form->Started) {
+                form && form->isVisible() && form->Started()) {
                 poll.stop();
-                shownPath = form->StartPath;
+                shownPath = form->StartPath();
                 form->close();
             }
     });

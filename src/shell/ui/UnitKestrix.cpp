@@ -9,6 +9,7 @@
 #include "shell/ui/FileSelection.h"
 #include "shell/ui/FolderNavigator.h"
 #include "shell/ui/Images.h"
+#include "shell/ui/MainWindowActions.h"
 #include "shell/ui/UnitKestrixOptions.h"
 #include "support/Translation.h"
 #include "support/VersionInfo.h"
@@ -21,28 +22,20 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QCompleter>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
-#include <QToolButton>
-#include <QToolTip>
 #include <QTreeView>
 
 namespace kestrix {
@@ -59,13 +52,6 @@ const QString activeDirectoryName = QStringLiteral("ActiveDirectory");
 const QString dockingName = QStringLiteral("Docking");
 constexpr int treeWidth = 200;
 constexpr int splitterWidth = 4;
-
-// A folder path as the tree names its locations: absolute, clean, "/" for
-// the root.
-QString NormalFolder(const QString& path)
-{
-    return QDir::cleanPath(QDir(path).absolutePath());
-}
 
 // The parts of a QDir filter that every view shares, with or without
 // hidden items.
@@ -122,7 +108,6 @@ TFormKestrix::TFormKestrix(SettingsStore store, TFormKestrixOptions& options,
     setWindowTitle(ApplicationTitle());
     setWindowIcon(ApplicationIcon());
     setDockOptions(QMainWindow::AnimatedDocks);
-    CreateActions();
     CreateViews();
     CreateBars();
 
@@ -160,87 +145,6 @@ TFormKestrix::~TFormKestrix()
 }
 
 // ---- construction --------------------------------------------------------------
-
-void TFormKestrix::CreateActions()
-{
-    struct Design
-    {
-        QAction** action;
-        const char* name;
-        const char* category;
-        const char* caption;
-        const char* hint;
-        int image;
-    };
-    const Design designs[] = {
-        {&actNavBack, "actNavBack", "Navigation", "Back", "Go back through History.", imgBack},
-        {&actNavForward, "actNavForward", "Navigation", "Forward", "Go forward through History.",
-         imgForward},
-        {&actNavUp, "actNavUp", "Navigation", "Up", "Up", imgUp},
-        {&actProcessFile, "actProcessFile", "", "Encrypt...", "", imgEncrypt},
-        {&actEditHTML, "actEditHTML", "", "Edit Files", "Edit files", imgEdit},
-        {&actViewWebPage, "actViewWebPage", "", "View Files", "View files in Web Browser", imgView},
-        {&actRevert, "actRevert", "", "Restore File(s)", "", imgRestore},
-        {&actViewAppOptions, "actViewAppOptions", "Edit", "Preferences...",
-         "Change application preferences", imgPreferences},
-        {&actFileExit, "actFileExit", "File", "E&xit", "", imgExit},
-        {&actViewToolbar, "actViewToolbar", "View", "Toolbar", "", -1},
-        {&actViewAddressBar, "actViewAddressBar", "View", "Address Bar", "", -1},
-        {&actViewStatusBar, "actViewStatusBar", "View", "Status Bar", "", -1},
-        {&actSelectAll, "actSelectAll", "Selection", "Select All", "", imgSelectAll},
-        {&actHelpAbout, "actHelpAbout", "Help", "About...", "About Marquell Kestrix", imgAbout},
-    };
-    for (const Design& d : designs) {
-        auto* action = new QAction(L(d.caption), this);
-        action->setObjectName(L(d.name));
-        action->setProperty("category", L(d.category));
-        action->setProperty("imageIndex", d.image);
-        // A hint shows as a tooltip only: the status bar shows the path.
-        // An action without one shows no tooltip at all.
-        action->setProperty("hasHint", *d.hint != '\0');
-        if (*d.hint)
-            action->setToolTip(L(d.hint));
-        if (d.image >= 0)
-            action->setIcon(StripIcon(d.image));
-        *d.action = action;
-    }
-    for (QAction* bar : {actViewToolbar, actViewAddressBar, actViewStatusBar}) {
-        bar->setCheckable(true);
-        bar->setChecked(true);
-    }
-    actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
-    actSelectAll->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-
-    miInternetOptions = new QAction(L("&Internet Properties..."), this);
-    miInternetOptions->setObjectName(L("miInternetOptions"));
-    miMarquellSoftware = new QAction(L("&Marquell Software... (Online)"), this);
-    miMarquellSoftware->setObjectName(L("miMarquellSoftware"));
-    miMarquellServices = new QAction(L("Marquell &Services... (Online)"), this);
-    miMarquellServices->setObjectName(L("miMarquellServices"));
-
-    connect(actNavBack, &QAction::triggered, this, [this] { navigator_->Back(); });
-    connect(actNavForward, &QAction::triggered, this, [this] { navigator_->Forward(); });
-    connect(actNavUp, &QAction::triggered, this, [this] { navigator_->Up(); });
-    connect(actProcessFile, &QAction::triggered, this, &TFormKestrix::SecureSelection);
-    connect(actRevert, &QAction::triggered, this, &TFormKestrix::RestoreSelection);
-    connect(actEditHTML, &QAction::triggered, this, [this] { OpenSelection(true); });
-    connect(actViewWebPage, &QAction::triggered, this, [this] { OpenSelection(false); });
-    connect(actViewAppOptions, &QAction::triggered, this, &TFormKestrix::actViewAppOptionsExecute);
-    connect(actFileExit, &QAction::triggered, this, &QWidget::close);
-    connect(actViewToolbar, &QAction::triggered, this,
-            [this] { tbToolbar->setVisible(!tbToolbar->isVisible()); });
-    connect(actViewAddressBar, &QAction::triggered, this,
-            [this] { twAddressBar->setVisible(!twAddressBar->isVisible()); });
-    connect(actViewStatusBar, &QAction::triggered, this,
-            [this] { statusBar()->setVisible(!statusBar()->isVisible()); });
-    connect(actSelectAll, &QAction::triggered, this, [this] { ShellListView->selectAll(); });
-    connect(actHelpAbout, &QAction::triggered, this, [this] { ShowAboutBox(this); });
-    connect(miInternetOptions, &QAction::triggered, this, [this] { services_.networkSettings(); });
-    connect(miMarquellSoftware, &QAction::triggered, this, [] { OpenWebPage(HomePageUrl()); });
-    connect(miMarquellServices, &QAction::triggered, this, [] {
-        OpenWebPage(CombineUrl(UrlSiteRoot(HomePageUrl()), QStringLiteral("services.htm")));
-    });
-}
 
 void TFormKestrix::CreateViews()
 {
@@ -302,7 +206,6 @@ void TFormKestrix::CreateViews()
     ShellListView->setWrapping(true);
     ShellListView->setContextMenuPolicy(Qt::CustomContextMenu);
     ShellListView->installEventFilter(this);
-    ShellListView->addAction(actSelectAll);
 
     PanelShell->addWidget(ShellTreeView);
     PanelShell->addWidget(ShellListView);
@@ -339,87 +242,6 @@ void TFormKestrix::CreateViews()
 
 void TFormKestrix::CreateBars()
 {
-    // The menu bar, a bar of its own in the top dock.
-    tbMainMenu = new QToolBar(L("Main Menu"), this);
-    tbMainMenu->setObjectName(L("tbMainMenu"));
-    tbMainMenu->setIconSize(QSize(16, 16));
-    MainMenu = new QMenuBar(tbMainMenu);
-    MainMenu->setObjectName(L("MainMenu"));
-    MainMenu->setNativeMenuBar(false);
-    tbMainMenu->addWidget(MainMenu);
-    QMenu* file = MainMenu->addMenu(L("&File"));
-    file->setObjectName(L("miFile"));
-    auto add = [](QMenu* menu, QAction* action, const char* caption, const char* name) {
-        // The menu's caption for a shared action: a separate menu action
-        // that triggers the shared one and follows its state.
-        auto* item = new QAction(L(caption), menu);
-        item->setObjectName(L(name));
-        item->setIcon(action->icon());
-        item->setCheckable(action->isCheckable());
-        QObject::connect(item, &QAction::triggered, action, [action] { action->trigger(); });
-        QObject::connect(action, &QAction::changed, item, [item, action] {
-            item->setEnabled(action->isEnabled());
-            item->setChecked(action->isChecked());
-        });
-        menu->addAction(item);
-        return item;
-    };
-    add(file, actViewAppOptions, "&Options...", "miOptions");
-    file->addSeparator();
-    file->addAction(miInternetOptions);
-    file->addSeparator();
-    add(file, actFileExit, "E&xit", "miExit");
-    QMenu* edit = MainMenu->addMenu(L("&Edit"));
-    edit->setObjectName(L("miEdit"));
-    add(edit, actProcessFile, "En&crypt...", "miEncrypt");
-    edit->addSeparator();
-    add(edit, actViewWebPage, "&View File(s)", "miViewFiles");
-    add(edit, actEditHTML, "&Edit File(s)", "miEditFiles");
-    edit->addSeparator();
-    add(edit, actRevert, "&Restore File(s)", "miRestore");
-    QMenu* view = MainMenu->addMenu(L("&View"));
-    view->setObjectName(L("miView"));
-    view->addAction(actViewStatusBar);
-    view->addAction(actViewAddressBar);
-    view->addAction(actViewToolbar);
-    QMenu* help = MainMenu->addMenu(L("&Help"));
-    help->setObjectName(L("miHelp"));
-    add(help, actHelpAbout, "&About...", "miAbout");
-    help->addSeparator();
-    help->addAction(miMarquellSoftware);
-    help->addAction(miMarquellServices);
-
-    // The tool bar: images above captions, the captions with their blanks.
-    tbToolbar = new QToolBar(L("Kestrix"), this);
-    tbToolbar->setObjectName(L("tbToolbar"));
-    tbToolbar->setIconSize(QSize(24, 24));
-    tbToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    auto button = [this](QAction* action, const char* caption, const char* name) {
-        // The tool bar's caption is the action's icon text, which the
-        // action keeps (and the translation translates) beside its menu
-        // caption.
-        action->setIconText(L(caption));
-        auto* item = new QToolButton(tbToolbar);
-        item->setObjectName(L(name));
-        item->setDefaultAction(action);
-        item->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        item->setAutoRaise(true);
-        tbToolbar->addWidget(item);
-        item->installEventFilter(this);
-        return item;
-    };
-    button(actNavBack, "  Back  ", "tbBack");
-    button(actNavForward, "Forward", "tbForward");
-    button(actNavUp, "   Up   ", "tbUp");
-    tbToolbar->addSeparator();
-    button(actProcessFile, "Encrypt", "tbEncrypt");
-    tbToolbar->addSeparator();
-    button(actEditHTML, "Edit", "tbEdit");
-    button(actViewWebPage, "View", "tbView");
-    button(actRevert, "Restore", "tbRestore");
-    tbToolbar->addSeparator();
-    button(actViewAppOptions, "Options", "tbOptions");
-
     // The address bar: label, address box, Go at the right edge.
     twAddressBar = new QToolBar(L("Address"), this);
     twAddressBar->setObjectName(L("twAddressBar"));
@@ -427,35 +249,26 @@ void TFormKestrix::CreateBars()
     connect(AddressPanel, &AddressBar::goRequested, this, [this] { SpeedButtonGoClick(); });
     twAddressBar->addWidget(AddressPanel);
 
-    for (QToolBar* bar : {tbMainMenu, tbToolbar, twAddressBar}) {
-        bar->setAllowedAreas(Qt::TopToolBarArea | Qt::BottomToolBarArea);
-        addToolBar(Qt::TopToolBarArea, bar);
-        if (bar != twAddressBar)
-            addToolBarBreak(Qt::TopToolBarArea);
-    }
-    // The check marks follow the bars, also when a floating bar is closed.
-    connect(tbToolbar, &QToolBar::visibilityChanged, actViewToolbar, &QAction::setChecked);
-    connect(twAddressBar, &QToolBar::visibilityChanged, actViewAddressBar, &QAction::setChecked);
-
-    // The file list's pop-up menu.
-    PopupMenu = new QMenu(this);
-    PopupMenu->setObjectName(L("PopupMenu"));
-    PopupMenu->addAction(actProcessFile);
-    PopupMenu->addSeparator();
-    add(PopupMenu, actViewWebPage, "View File(s)", "miPopupViewFiles");
-    add(PopupMenu, actEditHTML, "Edit File(s)", "miPopupEditFiles");
-    PopupMenu->addSeparator();
-    PopupMenu->addAction(actRevert);
-    PopupMenu->addSeparator();
-    QMenu* bars = PopupMenu->addMenu(L("View"));
-    bars->setObjectName(L("miPopupView"));
-    bars->addAction(actViewStatusBar);
-    bars->addAction(actViewAddressBar);
-    bars->addAction(actViewToolbar);
-    PopupMenu->addSeparator();
-    PopupMenu->addAction(actSelectAll);
+    // The commands: menus, tool bar (docked above the address bar) and the
+    // list's pop-up menu; the window does what they ask.
+    actions_ = new MainWindowActions(*this, *twAddressBar);
+    actions_->SetNavigationHint([this](int offset) { return NavigationHint(offset); });
+    connect(actions_, &MainWindowActions::backRequested, this, [this] { navigator_->Back(); });
+    connect(actions_, &MainWindowActions::forwardRequested, this,
+            [this] { navigator_->Forward(); });
+    connect(actions_, &MainWindowActions::upRequested, this, [this] { navigator_->Up(); });
+    connect(actions_, &MainWindowActions::secureRequested, this, &TFormKestrix::SecureSelection);
+    connect(actions_, &MainWindowActions::restoreRequested, this, &TFormKestrix::RestoreSelection);
+    connect(actions_, &MainWindowActions::openRequested, this, &TFormKestrix::OpenSelection);
+    connect(actions_, &MainWindowActions::optionsRequested, this,
+            &TFormKestrix::actViewAppOptionsExecute);
+    connect(actions_, &MainWindowActions::selectAllRequested, this,
+            [this] { ShellListView->selectAll(); });
+    connect(actions_, &MainWindowActions::networkSettingsRequested, this,
+            [this] { services_.networkSettings(); });
+    ShellListView->addAction(&actions_->SelectAll());
     connect(ShellListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        PopupMenu->popup(ShellListView->viewport()->mapToGlobal(at));
+        actions_->PopupAt(ShellListView->viewport()->mapToGlobal(at));
     });
 }
 
@@ -517,31 +330,6 @@ bool TFormKestrix::eventFilter(QObject* watched, QEvent* event)
         event->accept();
         return true;
     }
-    // Back and Forward show their hint as it is about to show: none without
-    // an entry.
-    if (event->type() == QEvent::ToolTip || event->type() == QEvent::StatusTip) {
-        if (auto* item = qobject_cast<QToolButton*>(watched);
-            item && item->defaultAction() && !item->defaultAction()->property("hasHint").toBool()) {
-            QToolTip::hideText();
-            return true;
-        }
-        if (auto* item = qobject_cast<QToolButton*>(watched)) {
-            const int offset = item->defaultAction() == actNavBack      ? -1
-                               : item->defaultAction() == actNavForward ? 1
-                                                                        : 0;
-            if (offset != 0) {
-                const QString hint = NavigationHint(offset);
-                if (event->type() == QEvent::ToolTip) {
-                    if (hint.isEmpty())
-                        QToolTip::hideText();
-                    else
-                        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), hint,
-                                           item);
-                }
-                return true;
-            }
-        }
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -575,7 +363,7 @@ void TFormKestrix::LoadMainSettings(const SettingsStore& store)
 
 void TFormKestrix::OnStartup()
 {
-    if (Started)
+    if (started_)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     struct Finally
@@ -584,7 +372,7 @@ void TFormKestrix::OnStartup()
         ~Finally()
         {
             QApplication::restoreOverrideCursor();
-            form->Started = true;
+            form->started_ = true;
         }
     } finally{this};
     try {
@@ -592,9 +380,9 @@ void TFormKestrix::OnStartup()
         LoadFormState(options_, store_);
         QCoreApplication::processEvents();
         ApplyOptions();
-        if (!StartPath.isEmpty()) {
-            const QString path = StartPath;
-            StartPath.clear();
+        if (!startPath_.isEmpty()) {
+            const QString path = startPath_;
+            startPath_.clear();
             if (IsWebAddress(path)) {
                 AddressPanel->SetText(path);
                 QCoreApplication::postEvent(this, new QEvent(goEvent));
@@ -609,13 +397,7 @@ void TFormKestrix::OnStartup()
 
 void TFormKestrix::ApplyOptions()
 {
-    tbToolbar->setIconSize(options_.LargeIcons() ? QSize(24, 24) : QSize(16, 16));
-    const Qt::ToolButtonStyle style =
-        options_.ShowCaptions() ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly;
-    tbToolbar->setToolButtonStyle(style);
-    for (QToolButton* item : tbToolbar->findChildren<QToolButton*>())
-        if (item->defaultAction())
-            item->setToolButtonStyle(style);
+    actions_->SetToolBarLook(options_.LargeIcons(), options_.ShowCaptions());
     selection_->TakeSnapshot();
     navigator_->WithoutRecording([&] { SetShowHidden(options_.ShowHiddenItems()); });
     // A new filter reads the tree again: its folder is scrolled to again.
@@ -735,17 +517,8 @@ void TFormKestrix::UpdateActions()
              return services_.backupExists && services_.backupExists(path);
          },
          services_.backupItem});
-    actProcessFile->setEnabled(available.secure);
-    actEditHTML->setEnabled(available.edit);
-    actViewWebPage->setEnabled(available.view);
-    actRevert->setEnabled(available.restore);
-    actNavBack->setEnabled(navigator_->CanGoBack());
-    actNavForward->setEnabled(navigator_->CanGoForward());
-    actNavUp->setEnabled(navigator_->CanGoUp());
-    actViewToolbar->setChecked(tbToolbar->isVisible() || (!isVisible() && !tbToolbar->isHidden()));
-    actViewAddressBar->setChecked(twAddressBar->isVisible() ||
-                                  (!isVisible() && !twAddressBar->isHidden()));
-    actViewStatusBar->setChecked(!statusBar()->isHidden());
+    actions_->SetAvailability(available, navigator_->CanGoBack(), navigator_->CanGoForward(),
+                              navigator_->CanGoUp());
 }
 
 void TFormKestrix::OpenSelection(bool edit)
@@ -760,7 +533,7 @@ void TFormKestrix::OpenSelection(bool edit)
 
 template <class Command> void TFormKestrix::RunFileCommand(Command command, bool passOverBackups)
 {
-    FileCommandBusy = true;
+    fileCommandBusy_ = true;
     struct Finally
     {
         TFormKestrix* form;
@@ -768,7 +541,7 @@ template <class Command> void TFormKestrix::RunFileCommand(Command command, bool
         {
             // However the command ended: the list shows its results and
             // the commands are available again.
-            form->FileCommandBusy = false;
+            form->fileCommandBusy_ = false;
             form->RefreshFileList();
             form->selection_->Reselect();
         }
@@ -784,7 +557,7 @@ template <class Command> void TFormKestrix::RunFileCommand(Command command, bool
 
 void TFormKestrix::SecureSelection()
 {
-    if (FileCommandBusy)
+    if (fileCommandBusy_)
         return;
     try {
         RunFileCommand(
@@ -801,9 +574,9 @@ void TFormKestrix::SecureSelection()
 
 void TFormKestrix::RestoreSelection()
 {
-    if (FileCommandBusy)
+    if (fileCommandBusy_)
         return;
-    FileCommandBusy = true;
+    fileCommandBusy_ = true;
     QString question = Tr("This will restore the selected files.\r\n\r\nAny changes you have made "
                           "to the selected files after securing them will be lost.\r\n\r\nDo "
                           "you wish to continue?");
@@ -811,7 +584,7 @@ void TFormKestrix::RestoreSelection()
     QMessageBox box(QMessageBox::Warning, ApplicationTitle(), question,
                     QMessageBox::Yes | QMessageBox::No, this);
     if (ExecModal(box) != QMessageBox::Yes) {
-        FileCommandBusy = false;
+        fileCommandBusy_ = false;
         return;
     }
     try {

@@ -14,16 +14,12 @@
 #include <memory>
 #include <optional>
 
-class QAction;
 class QFileIconProvider;
 class QFileSystemModel;
 class QLabel;
 class QListView;
-class QMenu;
-class QMenuBar;
 class QSplitter;
 class QToolBar;
-class QToolButton;
 class QTreeView;
 
 namespace kestrix {
@@ -32,6 +28,7 @@ class AddressBar;
 class FileListModel;
 class FileSelection;
 class FolderNavigator;
+class MainWindowActions;
 class NavigationHistory;
 class TFormKestrixOptions;
 
@@ -73,9 +70,13 @@ public:
     ~TFormKestrix() override;
 
     // ---- state -------------------------------------------------------------
-    bool Started = false;         // the deferred start-up step has run
-    QString StartPath;            // the command line's name; emptied once used
-    bool FileCommandBusy = false; // a file command runs
+    // Whether the deferred start-up step has run.
+    bool Started() const { return started_; }
+    // The command line's name, shown at start-up; emptied once used.
+    const QString& StartPath() const { return startPath_; }
+    void SetStartPath(const QString& path) { startPath_ = path; }
+    // Whether a file command runs.
+    bool FileCommandBusy() const { return fileCommandBusy_; }
     // The paths the file list shows selected, in the folder it shows.
     const QStringList& Selection() const;
     NavigationHistory& History();
@@ -109,37 +110,6 @@ public:
     // The selected paths of the folder shown, in list order.
     QStringList CollectSelection() const;
 
-    // ---- components --------------------------------------------------------
-    QToolBar* tbMainMenu = nullptr;
-    QMenuBar* MainMenu = nullptr;
-    QToolBar* tbToolbar = nullptr;
-    QToolBar* twAddressBar = nullptr;
-    AddressBar* AddressPanel = nullptr;
-    QSplitter* PanelShell = nullptr;
-    QTreeView* ShellTreeView = nullptr;
-    QListView* ShellListView = nullptr;
-    QLabel* StatusPanel0 = nullptr;
-    QLabel* StatusPanel1 = nullptr;
-    QMenu* PopupMenu = nullptr;
-
-    QAction* actNavBack = nullptr;
-    QAction* actNavForward = nullptr;
-    QAction* actNavUp = nullptr;
-    QAction* actProcessFile = nullptr;
-    QAction* actEditHTML = nullptr;
-    QAction* actViewWebPage = nullptr;
-    QAction* actRevert = nullptr;
-    QAction* actViewAppOptions = nullptr;
-    QAction* actFileExit = nullptr;
-    QAction* actViewToolbar = nullptr;
-    QAction* actViewAddressBar = nullptr;
-    QAction* actViewStatusBar = nullptr;
-    QAction* actSelectAll = nullptr;
-    QAction* actHelpAbout = nullptr;
-    QAction* miInternetOptions = nullptr;
-    QAction* miMarquellSoftware = nullptr;
-    QAction* miMarquellServices = nullptr;
-
     QFileSystemModel& TreeModel() const { return *treeModel_; }
     FileListModel& ListModel() const { return *listModel_; }
 
@@ -151,9 +121,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void CreateActions();
-    void CreateBars();
     void CreateViews();
+    void CreateBars();
     void ShellTreeViewChange(const QString& folder);
     void SplitterShellMoved();
     void actViewAppOptionsExecute();
@@ -172,6 +141,17 @@ private:
     FileListModel* listModel_ = nullptr;
     FileSelection* selection_ = nullptr;
     FolderNavigator* navigator_ = nullptr;
+    MainWindowActions* actions_ = nullptr;
+    QToolBar* twAddressBar = nullptr;
+    AddressBar* AddressPanel = nullptr;
+    QSplitter* PanelShell = nullptr;
+    QTreeView* ShellTreeView = nullptr;
+    QListView* ShellListView = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    bool started_ = false;
+    QString startPath_;
+    bool fileCommandBusy_ = false;
     bool firstPaint_ = true;
     bool startupPosted_ = false;
 };

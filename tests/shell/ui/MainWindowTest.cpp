@@ -11,7 +11,9 @@
 #include "shell/ui/AddressBar.h"
 #include "shell/ui/FileListModel.h"
 #include "shell/ui/UnitKestrixOptions.h"
+#include "support/Translation.h"
 #include "support/ui/ModalDialog.h"
+#include "support/ui/TranslateComponent.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -28,8 +30,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <gtest/gtest.h>
+
+#include <stdexcept>
 
 using namespace kestrix;
 
@@ -38,6 +43,28 @@ namespace {
 QString S(const char* text)
 {
     return QString::fromUtf8(text);
+}
+
+// The window's parts, found by their object names as a user's tools find
+// them: the window keeps its widgets to itself.
+template <class Part> Part& Find(const QObject& form, const char* name)
+{
+    auto* part = form.findChild<Part*>(S(name));
+    if (!part)
+        throw std::logic_error(std::string("no part named ") + name);
+    return *part;
+}
+QAction& Act(const QObject& form, const char* name)
+{
+    return Find<QAction>(form, name);
+}
+QListView& List(const QObject& form)
+{
+    return Find<QListView>(form, "ShellListView");
+}
+AddressBar& Address(const QObject& form)
+{
+    return Find<AddressBar>(form, "AddressPanel");
 }
 
 class MainWindow : public ::testing::Test
@@ -119,15 +146,14 @@ protected:
     static void WaitForList(TFormKestrix& form, int atLeast)
     {
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return form.ListModel().rowCount(form.ShellListView->rootIndex()) >= atLeast; },
-            5000));
+            [&] { return form.ListModel().rowCount(List(form).rootIndex()) >= atLeast; }, 5000));
         // The model sorts shortly after it has listed the folder.
         QTest::qWait(100);
     }
 
     static QModelIndex Item(TFormKestrix& form, const QString& name)
     {
-        const QModelIndex root = form.ShellListView->rootIndex();
+        const QModelIndex root = List(form).rootIndex();
         for (int row = 0; row < form.ListModel().rowCount(root); ++row) {
             const QModelIndex index = form.ListModel().index(row, 0, root);
             if (QFileInfo(form.ListModel().FilePath(index)).fileName() == name)
@@ -138,11 +164,11 @@ protected:
 
     static void Select(TFormKestrix& form, const QStringList& names)
     {
-        form.ShellListView->clearSelection();
+        List(form).clearSelection();
         for (const QString& name : names) {
             const QModelIndex index = Item(form, name);
             ASSERT_TRUE(index.isValid()) << name.toStdString();
-            form.ShellListView->selectionModel()->select(index, QItemSelectionModel::Select);
+            List(form).selectionModel()->select(index, QItemSelectionModel::Select);
         }
         form.UpdateActions();
     }
@@ -172,17 +198,17 @@ TEST_F(MainWindow, AvailabilityFollowsTheSelection)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.names.join(u',').toStdString());
         Select(form, c.names);
-        EXPECT_EQ(form.actProcessFile->isEnabled(), c.encrypt);
-        EXPECT_EQ(form.actEditHTML->isEnabled(), c.editView);
-        EXPECT_EQ(form.actViewWebPage->isEnabled(), c.editView);
-        EXPECT_EQ(form.actRevert->isEnabled(), c.restore);
+        EXPECT_EQ(Act(form, "actProcessFile").isEnabled(), c.encrypt);
+        EXPECT_EQ(Act(form, "actEditHTML").isEnabled(), c.editView);
+        EXPECT_EQ(Act(form, "actViewWebPage").isEnabled(), c.editView);
+        EXPECT_EQ(Act(form, "actRevert").isEnabled(), c.restore);
     }
     // A selected file deleted on disk: nothing to secure, view or edit.
     Select(form, {S("a.html")});
     ASSERT_TRUE(QFile::remove(dir.filePath(S("a.html"))));
     form.UpdateActions();
-    EXPECT_FALSE(form.actProcessFile->isEnabled());
-    EXPECT_FALSE(form.actEditHTML->isEnabled());
+    EXPECT_FALSE(Act(form, "actProcessFile").isEnabled());
+    EXPECT_FALSE(Act(form, "actEditHTML").isEnabled());
 
     // Marks: read-only wins over secured, and the tips say so.
     EXPECT_EQ(form.ListModel().Mark(Item(form, S("b.html"))), markReadOnly);
@@ -202,15 +228,13 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
     // Three files one after another: only the first goes into the address
     // box; deselecting it leaves the box alone.
     for (const char* name : {"c.html", "a.html", "sub"})
-        form.ShellListView->selectionModel()->select(Item(form, S(name)),
-                                                     QItemSelectionModel::Select);
+        List(form).selectionModel()->select(Item(form, S(name)), QItemSelectionModel::Select);
     EXPECT_EQ(form.Selection(), QStringList({dir.filePath(S("c.html")), dir.filePath(S("a.html")),
                                              dir.filePath(S("sub"))}));
-    EXPECT_EQ(form.AddressPanel->Text(), dir.filePath(S("c.html")));
-    form.ShellListView->selectionModel()->select(Item(form, S("c.html")),
-                                                 QItemSelectionModel::Deselect);
+    EXPECT_EQ(Address(form).Text(), dir.filePath(S("c.html")));
+    List(form).selectionModel()->select(Item(form, S("c.html")), QItemSelectionModel::Deselect);
     EXPECT_EQ(form.Selection().size(), 2);
-    EXPECT_EQ(form.AddressPanel->Text(), dir.filePath(S("c.html")));
+    EXPECT_EQ(Address(form).Text(), dir.filePath(S("c.html")));
 
     // Encrypt: the snapshot in list order, folders expanded by the gathering,
     // the same items selected again afterwards.
@@ -224,29 +248,29 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
     QStringList expectedWork = inListOrder;
     expectedWork.replaceInStrings(QRegularExpression(S("/sub$")), S("/sub/*"));
     EXPECT_EQ(secureRuns[0], expectedWork.join(u'|'));
-    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_FALSE(form.FileCommandBusy());
     EXPECT_EQ(form.CollectSelection(), inListOrder);
 
     // Restore asks first; No changes nothing, Yes restores.
     QueueModalAnswer(ModalAnswer::Press(QMessageBox::No));
     form.RestoreSelection();
     EXPECT_TRUE(restoreRuns.isEmpty());
-    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_FALSE(form.FileCommandBusy());
     QueueModalAnswer(ModalAnswer::Press(QMessageBox::Yes));
     form.RestoreSelection();
     EXPECT_EQ(restoreRuns.size(), 1);
-    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_FALSE(form.FileCommandBusy());
 
     // A step that fails (an invalid filter mask, say) still frees the file
     // commands, for restoring as for securing, and is reported.
-    form.ShellListView->selectionModel()->select(Item(form, S("sub")), QItemSelectionModel::Select);
+    List(form).selectionModel()->select(Item(form, S("sub")), QItemSelectionModel::Select);
     gatherFailure = "'[' is an invalid mask at (1)";
     QueueModalAnswer(ModalAnswer::Press(QMessageBox::Yes));
     QString reported;
     QueueModalAnswer({ModalAnswer::Kind::Button, QMessageBox::Ok, false,
                       [&](QDialog& box) { reported = static_cast<QMessageBox&>(box).text(); }});
     form.RestoreSelection();
-    EXPECT_FALSE(form.FileCommandBusy);
+    EXPECT_FALSE(form.FileCommandBusy());
     EXPECT_EQ(reported, S("'[' is an invalid mask at (1)"));
     gatherFailure.clear();
 
@@ -259,7 +283,7 @@ TEST_F(MainWindow, SelectionTrackingAndCommandsWithReselection)
 
     // View and Edit hand each selected path to the desktop.
     form.UpdateActions();
-    form.actViewWebPage->trigger();
+    Act(form, "actViewWebPage").trigger();
     EXPECT_EQ(viewed.size(), 2);
 }
 
@@ -277,19 +301,18 @@ TEST_F(MainWindow, TheSelectionIsWhatTheListShowsInItsFolder)
     form.UpdateActions();
     EXPECT_TRUE(form.Selection().isEmpty());
     EXPECT_TRUE(form.CollectSelection().isEmpty());
-    EXPECT_FALSE(form.actProcessFile->isEnabled());
-    form.ShellListView->selectionModel()->select(Item(form, S("d.html")),
-                                                 QItemSelectionModel::Select);
+    EXPECT_FALSE(Act(form, "actProcessFile").isEnabled());
+    List(form).selectionModel()->select(Item(form, S("d.html")), QItemSelectionModel::Select);
     form.SecureSelection();
     ASSERT_EQ(secureRuns.size(), 1);
     EXPECT_EQ(secureRuns[0], dir.filePath(S("sub/d.html")));
     // Up: the folder came from is not selected behind the program's back.
     form.UpdateActions();
-    form.actNavUp->trigger();
+    Act(form, "actNavUp").trigger();
     WaitForList(form, 4);
     form.UpdateActions();
     EXPECT_TRUE(form.CollectSelection().isEmpty());
-    EXPECT_FALSE(form.actProcessFile->isEnabled());
+    EXPECT_FALSE(Act(form, "actProcessFile").isEnabled());
 }
 
 TEST_F(MainWindow, DeleteDoesNothing)
@@ -299,8 +322,8 @@ TEST_F(MainWindow, DeleteDoesNothing)
     form.SetLocation(dir.path());
     WaitForList(form, 4);
     Select(form, {S("a.html")});
-    for (QWidget* view :
-         {static_cast<QWidget*>(form.ShellListView), static_cast<QWidget*>(form.ShellTreeView)})
+    for (QWidget* view : {static_cast<QWidget*>(&List(form)),
+                          static_cast<QWidget*>(&Find<QTreeView>(form, "ShellTreeView"))})
         QTest::keyClick(view, Qt::Key_Delete);
     EXPECT_TRUE(QFile::exists(dir.filePath(S("a.html"))));
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
@@ -319,25 +342,25 @@ TEST_F(MainWindow, HistoryBackForwardUpAndHints)
     EXPECT_EQ(form.NavigationHint(1), QString());
     // Back, Forward: no entry is added.
     form.UpdateActions();
-    form.actNavBack->trigger();
+    Act(form, "actNavBack").trigger();
     EXPECT_EQ(form.Location(), a);
     form.UpdateActions();
-    form.actNavForward->trigger();
+    Act(form, "actNavForward").trigger();
     EXPECT_EQ(form.Location(), b);
     EXPECT_EQ(form.History().Entries(), QStringList({a, b}));
-    EXPECT_EQ(form.AddressPanel->Text(), b);
-    EXPECT_EQ(form.StatusPanel1->text(), b);
+    EXPECT_EQ(Address(form).Text(), b);
+    EXPECT_EQ(Find<QLabel>(form, "StatusPanel1").text(), b);
     form.UpdateActions();
-    form.actNavUp->trigger();
+    Act(form, "actNavUp").trigger();
     EXPECT_EQ(form.Location(), a);
 
     // Up is unavailable at the root.
     form.SetLocation(S("/"));
     form.UpdateActions();
-    EXPECT_FALSE(form.actNavUp->isEnabled());
+    EXPECT_FALSE(Act(form, "actNavUp").isEnabled());
     form.SetLocation(a);
     form.UpdateActions();
-    EXPECT_TRUE(form.actNavUp->isEnabled());
+    EXPECT_TRUE(Act(form, "actNavUp").isEnabled());
 }
 
 TEST_F(MainWindow, AddressBarGoesToFilesFoldersAndWebPages)
@@ -345,7 +368,7 @@ TEST_F(MainWindow, AddressBarGoesToFilesFoldersAndWebPages)
     TFormKestrixOptions options;
     TFormKestrix form(SettingsStore::InMemory(), options, Services());
     // An existing file: its folder, the file selected.
-    form.AddressPanel->SetText(dir.filePath(S("c.html")));
+    Address(form).SetText(dir.filePath(S("c.html")));
     form.SpeedButtonGoClick();
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
     WaitForList(form, 4);
@@ -356,28 +379,28 @@ TEST_F(MainWindow, AddressBarGoesToFilesFoldersAndWebPages)
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    auto* box = form.AddressPanel->findChild<QComboBox*>(S("IEAddress"));
+    auto* box = Address(form).findChild<QComboBox*>(S("IEAddress"));
     box->setFocus();
-    form.AddressPanel->SetText(dir.filePath(S("sub")));
+    Address(form).SetText(dir.filePath(S("sub")));
     QTest::keyClick(form.windowHandle(), Qt::Key_Return);
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.filePath(S("sub"))));
-    form.AddressPanel->SetText(dir.path());
+    Address(form).SetText(dir.path());
     QTest::keyClick(form.windowHandle(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
-    form.AddressPanel->SetText(dir.filePath(S("sub")));
+    Address(form).SetText(dir.filePath(S("sub")));
 
     // A caption of a node the tree holds, in another letter case.
-    form.AddressPanel->SetText(QFileInfo(dir.path()).fileName().toUpper());
+    Address(form).SetText(QFileInfo(dir.path()).fileName().toUpper());
     form.SpeedButtonGoClick();
     EXPECT_EQ(form.Location(), QDir::cleanPath(dir.path()));
 
     // A web address without its scheme names nothing: the root.
-    form.AddressPanel->SetText(S("www.example.com/index.html"));
+    Address(form).SetText(S("www.example.com/index.html"));
     form.SpeedButtonGoClick();
     EXPECT_EQ(form.Location(), S("/"));
     EXPECT_TRUE(webPages.isEmpty());
     // With its scheme, anywhere in the text, it is secured.
-    form.AddressPanel->SetText(S("see https://example.com/"));
+    Address(form).SetText(S("see https://example.com/"));
     form.SpeedButtonGoClick();
     EXPECT_EQ(webPages, QStringList({S("see https://example.com/")}));
 }
@@ -445,8 +468,8 @@ TEST_F(MainWindow, ApplyOptionsFiltersTheListAndKeepsTheSelection)
     EXPECT_FALSE(Item(form, S("a.html")).isValid());
     // The folder is still listed and still selected.
     EXPECT_EQ(form.CollectSelection(), QStringList({dir.filePath(S("sub"))}));
-    EXPECT_EQ(form.tbToolbar->iconSize(), QSize(16, 16));
-    EXPECT_EQ(form.tbToolbar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    EXPECT_EQ(Find<QToolBar>(form, "tbToolbar").iconSize(), QSize(16, 16));
+    EXPECT_EQ(Find<QToolBar>(form, "tbToolbar").toolButtonStyle(), Qt::ToolButtonIconOnly);
 }
 
 TEST_F(MainWindow, StateKeptBetweenTwoStarts)
@@ -459,12 +482,12 @@ TEST_F(MainWindow, StateKeptBetweenTwoStarts)
         TFormKestrixOptions options;
         TFormKestrix form(SettingsStore::OpenProductKey(), options, Services());
         form.show();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started(); }, 5000));
         form.SetLocation(folder);
         form.setGeometry(30, 40, 700, 500);
         form.UpdateActions();
-        form.actViewToolbar->trigger();
-        EXPECT_FALSE(form.actViewToolbar->isChecked());
+        Act(form, "actViewToolbar").trigger();
+        EXPECT_FALSE(Act(form, "actViewToolbar").isChecked());
         options.EditFileFilter->setText(S("*.htm"));
         form.close(); // the options reach the store; the rest when destroyed
     }
@@ -472,10 +495,10 @@ TEST_F(MainWindow, StateKeptBetweenTwoStarts)
         TFormKestrixOptions options;
         TFormKestrix form(SettingsStore::OpenProductKey(), options, Services());
         form.show();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started(); }, 5000));
         EXPECT_EQ(form.Location(), folder);
-        EXPECT_TRUE(form.tbToolbar->isHidden());
-        EXPECT_FALSE(form.actViewToolbar->isChecked());
+        EXPECT_TRUE(Find<QToolBar>(form, "tbToolbar").isHidden());
+        EXPECT_FALSE(Act(form, "actViewToolbar").isChecked());
         EXPECT_EQ(form.geometry(), QRect(30, 40, 700, 500));
         EXPECT_EQ(options.FileFilter(), S("*.htm"));
         // Restoring the folder is not recorded in the history.
@@ -486,9 +509,71 @@ TEST_F(MainWindow, StateKeptBetweenTwoStarts)
     TFormKestrixOptions options;
     TFormKestrix form(SettingsStore::OpenProductKey(), options, Services());
     form.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started(); }, 5000));
     EXPECT_TRUE(form.isMaximized());
     qunsetenv("XDG_CONFIG_HOME");
 }
 
 } // namespace
+
+namespace {
+
+// Empties the application's translation table however a test ends.
+struct TranslationsCleared
+{
+    ~TranslationsCleared() { ApplicationTranslationTable().Clear(); }
+};
+
+} // namespace
+
+TEST_F(MainWindow, EveryPartIsTranslatedInTheWindowsSection)
+{
+    TranslationsCleared cleared;
+    TranslationTable& table = ApplicationTranslationTable();
+    table.Clear();
+    table.Load("<//TFormKestrix-\n"
+               "E=Encrypt...\nT=Sichern...\n"        // the action
+               "E=En&crypt...\nT=&Sichern...\n"      // its menu item
+               "E=View File(s)\nT=Dateien ansehen\n" // a pop-up item
+               "E=Encrypt\nT=Sichern\n"              // its tool bar caption
+               "E=Forward\nT=Vor\n"                  // a navigation caption
+               "E=Address\nT=Adresse\n"              // the address bar
+               "E=Go\nT=Los\n"
+               "<//STRING_TABLE-\n"
+               "E=Back to %s\nT=Zur\xC3\xBC"
+               "ck zu %s\n"); // the navigator's hint
+    TFormKestrixOptions options;
+    TFormKestrix form(SettingsStore::InMemory(), options, Services());
+    TranslateComponent(&form);
+
+    struct Case
+    {
+        QString shown, expected;
+    };
+    const Case cases[] = {
+        {Act(form, "actProcessFile").text(), S("Sichern...")},
+        {Act(form, "miEncrypt").text(), S("&Sichern...")},
+        {Act(form, "miPopupViewFiles").text(), S("Dateien ansehen")},
+        {Find<QToolButton>(form, "tbEncrypt").text(), S("Sichern")},
+        {Find<QToolButton>(form, "tbForward").text(), S("Vor")},
+        {Find<QLabel>(form, "LabelAddress").text(), S("Adresse")},
+        {Find<QToolButton>(form, "SpeedButtonGo").text(), S("Los")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.shown, c.expected);
+    // A changed availability leaves the tool bar's captions translated.
+    form.UpdateActions();
+    EXPECT_EQ(Find<QToolButton>(form, "tbEncrypt").text(), S("Sichern"));
+
+    // Every part takes its texts from the window's section.
+    for (const char* part : {"MainWindowActions", "FolderNavigator", "FileSelection",
+                             "AddressPanel", "actProcessFile", "tbToolbar"})
+        EXPECT_EQ(TranslationSection(&Find<QObject>(form, part)), "TFormKestrix") << part;
+
+    // The navigator's hint is a run-time message.
+    form.SetLocation(dir.path());
+    form.SetLocation(dir.filePath(S("sub")));
+    EXPECT_EQ(form.NavigationHint(-1), S("Zur\xC3\xBC"
+                                         "ck zu ") +
+                                           QFileInfo(dir.path()).fileName());
+}

@@ -43,12 +43,21 @@ TEST(Screenshots, MainWindowAndOptions)
     TFormKestrixOptions options;
     TFormKestrix form(SettingsStore::InMemory(), options, services);
     form.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Started(); }, 5000));
     form.SetLocation(dir.path());
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form.ListModel().rowCount(form.ShellListView->rootIndex()) == 5; }, 5000));
-    form.ShellListView->setCurrentIndex(
-        form.ShellListView->model()->index(1, 0, form.ShellListView->rootIndex()));
+        [&] {
+            return form.ListModel().rowCount(
+                       form.findChild<QListView*>(QStringLiteral("ShellListView"))->rootIndex()) ==
+                   5;
+        },
+        5000));
+    form.findChild<QListView*>(QStringLiteral("ShellListView"))
+        ->setCurrentIndex(
+            form.findChild<QListView*>(QStringLiteral("ShellListView"))
+                ->model()
+                ->index(1, 0,
+                        form.findChild<QListView*>(QStringLiteral("ShellListView"))->rootIndex()));
     form.UpdateActions();
     InspectWindow(form, "main-window");
 
