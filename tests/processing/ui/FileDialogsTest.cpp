@@ -142,6 +142,8 @@ TEST_F(FileDialogsTest, ASocketIsListedAndNoToTheContinueQuestionEndsTheRun)
                               question += label->text();
                           progressShown = progress.isVisible();
                       }});
+    // The problems box after the run.
+    QueueModalAnswer(ModalAnswer::Press(QDialog::Accepted));
     commands.SecureFiles({first, socketPath, last}, allProtectionParts);
     ::close(fd);
     EXPECT_TRUE(question.contains(

@@ -36,6 +36,8 @@ protected:
         TFormFileProgress::MessageAdded(message);
         log << message.text;
     }
+    // The problems box after the run is not shown: the log holds them.
+    void ShowProblems(const std::vector<ProgressMessage>&) override {}
 };
 
 // Yes to All to the continue question, Yes to stopping, OK to the options.
