@@ -4,11 +4,14 @@
 #include "support/Translation.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 
+#include <initializer_list>
 #include <vector>
 
 namespace kestrix {
@@ -31,17 +34,25 @@ FolderNavigator::FolderNavigator(QTreeView& tree, QFileSystemModel& model, QObje
                 if (current.isValid())
                     Announce(model_.filePath(current));
             });
+    // The model reads a folder's rows in batches and sorts them later: each
+    // change above the folder may push its row out of view, so it is
+    // scrolled to again after each, until the user takes over.
     connect(&model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
-        if (scrollTarget_.isEmpty() || !scrollTarget_.startsWith(folder))
-            return;
-        // Once the view has laid out the rows just read.
-        QTimer::singleShot(0, this, [this, target = scrollTarget_] {
-            if (tree_.currentIndex() == model_.index(target))
-                tree_.scrollTo(tree_.currentIndex());
-        });
-        if (QFileInfo(scrollTarget_).absolutePath() == folder)
-            scrollTarget_.clear();
+        if (!scrollTarget_.isEmpty() && scrollTarget_.startsWith(folder))
+            FollowTarget();
     });
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
+        if (!scrollTarget_.isEmpty() && scrollTarget_.startsWith(model_.filePath(parent)))
+            FollowTarget();
+    });
+    connect(&model_, &QAbstractItemModel::layoutChanged, this, [this] {
+        if (!scrollTarget_.isEmpty())
+            FollowTarget();
+    });
+    // Whatever the user does with the tree ends the following.
+    for (QObject* part : std::initializer_list<QObject*>{
+             &tree_, tree_.viewport(), tree_.verticalScrollBar(), tree_.horizontalScrollBar()})
+        part->installEventFilter(this);
 }
 
 QString FolderNavigator::Location() const
@@ -71,11 +82,45 @@ void FolderNavigator::Announce(const QString& folder)
 
 void FolderNavigator::ScrollToCurrent()
 {
-    // The folder's row has its place only once its parent folder has been
-    // read: scrolled to again then.
+    // The folder's row has its place only once the folders above it have
+    // been read and sorted: followed until then.
     const QModelIndex current = tree_.currentIndex();
     tree_.scrollTo(current);
-    scrollTarget_ = model_.filePath(current);
+    scrollTarget_ = current.isValid() ? model_.filePath(current) : QString();
+}
+
+void FolderNavigator::FollowTarget()
+{
+    // Once the view has laid out the rows; one scroll for many changes.
+    if (scrollPending_)
+        return;
+    scrollPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPending_ = false;
+        if (scrollTarget_.isEmpty())
+            return;
+        // The current folder was moved elsewhere: nothing to follow.
+        if (tree_.currentIndex() != model_.index(scrollTarget_)) {
+            scrollTarget_.clear();
+            return;
+        }
+        tree_.scrollTo(tree_.currentIndex());
+    });
+}
+
+bool FolderNavigator::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Wheel:
+    case QEvent::MouseButtonPress:
+    case QEvent::KeyPress:
+    case QEvent::TouchBegin:
+        scrollTarget_.clear();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void FolderNavigator::Back()

@@ -58,21 +58,29 @@ public:
     // The first node the tree holds now whose caption is the text, letter
     // case aside; shown when found.
     bool ShowNodeNamed(const QString& text);
-    // Scrolls the tree to its folder now and once its rows have been read.
+    // Scrolls the tree to its folder now and again while the folders above
+    // it are being read and sorted, until the user moves, scrolls or clicks
+    // in the tree.
     void ScrollToCurrent();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     void locationChanged(const QString& folder);
 
 private:
     void GoTo(const std::optional<QString>& target);
+    // Scrolls to the folder followed once the view has laid out its rows.
+    void FollowTarget();
 
     QTreeView& tree_;
     QFileSystemModel& model_;
     NavigationHistory history_;
     std::optional<QString> navigationTarget_;
     bool recording_ = true;
-    QString scrollTarget_; // the folder to scroll to once its parent is read
+    QString scrollTarget_; // the folder kept in view while rows come in; empty: none
+    bool scrollPending_ = false;
 };
 
 } // namespace kestrix

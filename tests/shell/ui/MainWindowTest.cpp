@@ -16,6 +16,7 @@
 #include "support/ui/TranslateComponent.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -27,11 +28,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -361,6 +364,59 @@ TEST_F(MainWindow, HistoryBackForwardUpAndHints)
     form.SetLocation(a);
     form.UpdateActions();
     EXPECT_TRUE(Act(form, "actNavUp").isEnabled());
+}
+
+// The tree keeps its folder in view while a large parent folder is still
+// read and sorted above it, and leaves the view where the user scrolled it.
+TEST_F(MainWindow, TreeKeepsItsFolderInViewUntilTheUserScrolls)
+{
+    const struct
+    {
+        const char* name;
+        bool userScrolls;
+    } cases[] = {{"left alone", false}, {"scrolled by the user", true}};
+    QDir parent(dir.path());
+    ASSERT_TRUE(parent.mkdir(S("many")) && parent.cd(S("many")));
+    // Hundreds of folders sort before the one shown.
+    for (int i = 0; i < 400; ++i)
+        ASSERT_TRUE(parent.mkdir(QString::asprintf("a%03d", i)));
+    ASSERT_TRUE(parent.mkpath(S("zz/site/one")));
+    const QString shown = parent.filePath(S("zz/site/one"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TFormKestrixOptions options;
+        TFormKestrix form(SettingsStore::InMemory(), options, Services());
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        auto& tree = Find<QTreeView>(form, "ShellTreeView");
+        form.SetLocation(shown);
+        if (c.userScrolls) {
+            const QPoint at = tree.viewport()->rect().center();
+            QWheelEvent wheel(at, tree.viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(tree.viewport(), &wheel);
+        }
+        const int scrolled = tree.verticalScrollBar()->value();
+        const auto* model = qobject_cast<const QFileSystemModel*>(tree.model());
+        ASSERT_NE(model, nullptr);
+        // Read and sorted: the folder holding the one shown is the last row.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const QModelIndex parentIndex = model->index(parent.path());
+                return model->rowCount(parentIndex) == 401 &&
+                       model->index(400, 0, parentIndex) == model->index(parent.filePath(S("zz")));
+            },
+            10000));
+        QTest::qWait(200);
+        EXPECT_EQ(model->filePath(tree.currentIndex()), shown);
+        const bool inView = tree.viewport()->rect().contains(tree.visualRect(tree.currentIndex()));
+        if (c.userScrolls) {
+            EXPECT_FALSE(inView);
+            EXPECT_EQ(tree.verticalScrollBar()->value(), scrolled);
+        } else {
+            EXPECT_TRUE(inView);
+        }
+    }
 }
 
 TEST_F(MainWindow, AddressBarGoesToFilesFoldersAndWebPages)
