@@ -87,7 +87,20 @@ struct Case
     // Whether every page's clear text must still be there: not when the
     // case itself takes the backups away.
     bool backupsKept = true;
+    // Run by a user without privileges (kestrix-cli only: the core runs in
+    // this process, as root, for whom every folder can be listed).
+    bool asOtherUser = false;
 };
+
+// The user the unprivileged cases run as, and a tree that user owns.
+constexpr uid_t otherUser = 65534;
+
+void GiveTreeTo(const fs::path& top, uid_t user)
+{
+    EXPECT_EQ(::chown(top.c_str(), user, user), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(top))
+        EXPECT_EQ(::lchown(entry.path().c_str(), user, user), 0) << entry.path();
+}
 
 void PrintTo(const Case& c, std::ostream* os)
 {
@@ -178,6 +191,15 @@ const std::vector<Case>& Cases()
              ::close(top);
          },
          false, 1, "File name too long"},
+        {"FolderCannotBeListed",
+         [](const fs::path& site, const fs::path&) {
+             WriteBytes(site / "locked" / "page.html", Page("locked"));
+             // The site's owner may enter the folder but not read its names.
+             ::chmod(site.parent_path().c_str(), 0755);
+             GiveTreeTo(site, otherUser);
+             ::chmod((site / "locked").c_str(), 0300);
+         },
+         false, 1, "Permission denied", "", true, true, true},
         {"StartIsTheBackupFolder", [](const fs::path&, const fs::path&) {}, false, 0,
          "This is a backup folder or lies in one, and was passed over.", "Kestrix Backup"},
         {"TwoNamesOfOneFileAreTwoPages",
@@ -239,9 +261,17 @@ protected:
     {
         const QString path = QString::fromStdString(start.string());
         if (cli) {
-            const test::CliOutput out = test::RunCli(
-                dir, {restore ? QStringLiteral("restore") : QStringLiteral("secure"), path}, {},
-                CliPath());
+            QStringList args{restore ? QStringLiteral("restore") : QStringLiteral("secure"), path};
+            QString program = CliPath();
+            if (std::get<0>(GetParam()).asOtherUser) {
+                args.prepend(program);
+                args = QStringList{QStringLiteral("--reuid=%1").arg(otherUser),
+                                   QStringLiteral("--regid=%1").arg(otherUser),
+                                   QStringLiteral("--clear-groups")} +
+                       args;
+                program = QStringLiteral("setpriv");
+            }
+            const test::CliOutput out = test::RunCli(dir, args, {}, program);
             return {out.exitCode, QString::fromLocal8Bit(out.err)};
         }
         Collected report;
@@ -277,6 +307,9 @@ TEST_P(HostileTree, NothingOutsideChangesAndNoClearTextIsLost)
     const auto& [c, cli] = GetParam();
     if (c.needsRoot && ::geteuid() != 0) {
         GTEST_SKIP() << "needs root";
+    }
+    if (c.asOtherUser && !cli) {
+        GTEST_SKIP() << "run in this process, as root, every folder can be listed";
     }
     if (c.restore) {
         ASSERT_EQ(Run(false, cli, site).first, 0);
