@@ -98,6 +98,10 @@ void LargeBuffer::Reserve(size_t capacity)
 
 void LargeBuffer::Append(const char* bytes, size_t count)
 {
+    // Nothing to add: an empty piece may come with no storage behind it,
+    // which memcpy must not be given.
+    if (count == 0)
+        return;
     if (count > capacity_ - size_) {
         if (count > SIZE_MAX / 2 - size_)
             throw std::bad_alloc();
