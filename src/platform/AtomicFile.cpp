@@ -56,6 +56,8 @@ std::string RandomPart()
     return part;
 }
 
+} // namespace
+
 bool WriteAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -69,8 +71,6 @@ bool WriteAll(int fd, std::string_view bytes)
     }
     return true;
 }
-
-} // namespace
 
 void WriteFileAtomically(const QString& path, std::string_view bytes, WriteDurability durability)
 {

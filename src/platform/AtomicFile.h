@@ -39,6 +39,10 @@ bool IsAtomicWriteTemporary(const QString& fileName);
 // a name without folder), of the form IsAtomicWriteTemporary knows.
 QByteArray TemporaryNameFor(const QByteArray& name);
 
+// Writes every byte to the descriptor, again after an interrupted call.
+// False, with errno set, when the system refuses.
+bool WriteAll(int fd, std::string_view bytes);
+
 // Flushes to disk everything written to the file system that holds `path`.
 void SyncFileSystemOf(const QString& path);
 

@@ -36,20 +36,6 @@ EntryStatus FromStat(const struct stat& st)
     return status;
 }
 
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(size_t(n));
-    }
-    return true;
-}
-
 // Who this process is, asked once: it does not change during a run.
 uid_t EffectiveUser()
 {

@@ -27,21 +27,6 @@ constexpr size_t bufferSize = size_t(256) << 10;
 // How much of a file is written before the disk is asked to write it.
 constexpr size_t writeBehind = size_t(2) << 20;
 
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 std::string DescriptorPath(int fd)
 {
     return "/proc/self/fd/" + std::to_string(fd);
@@ -292,7 +277,7 @@ void OutputStream::Fail(int error) const
 void OutputStream::Put(const char* data, size_t size)
 {
     Target& t = *target_;
-    if (!WriteAll(t.fd, data, size))
+    if (!WriteAll(t.fd, std::string_view(data, size)))
         Fail(errno);
     t.written += size;
     // A file that is synced at the end has its bytes sent to the disk while
