@@ -38,11 +38,22 @@ struct alignas(16) Chunk
 constexpr size_t firstChunkSize = size_t(16) << 10;
 constexpr size_t largestChunkSize = size_t(32) << 20;
 
+// How far ahead of the parse the memory of a large chunk is mapped in on
+// another thread (PageFiller), so that the kernel's clearing of fresh
+// memory does not hold up the parse; the memory of a chunk that the parse
+// does not reach stays untouched beyond this.
+constexpr size_t fillAhead = size_t(8) << 20;
+
 struct Arena
 {
     Chunk* first = nullptr;
     char* cursor = nullptr;
+    // Where the memory handed out may reach before the next large page of
+    // a large chunk is needed: there the filler is asked to go further.
     char* end = nullptr;
+    char* chunkEnd = nullptr;
+    char* filledTo = nullptr; // what the filler has been asked to reach
+    PageFiller filler;
     size_t nextChunkSize = firstChunkSize;
     size_t bytes = 0;
     size_t byteLimit = 0;
@@ -54,6 +65,7 @@ struct Arena
 
     void ReleaseAll()
     {
+        filler.Stop();
         Chunk* chunk = first;
         while (chunk) {
             Chunk* next = chunk->next;
@@ -61,7 +73,7 @@ struct Arena
             chunk = next;
         }
         first = nullptr;
-        cursor = end = nullptr;
+        cursor = end = chunkEnd = filledTo = nullptr;
         bytes = 0;
     }
 };
@@ -81,16 +93,36 @@ void* ArenaAllocate(void* userdata, size_t size)
     if ((++arena->calls & 1023u) == 0 && Clock::now() > arena->deadline)
         std::longjmp(arena->escape, 1);
     if (size > size_t(arena->end - arena->cursor)) {
-        const size_t want = std::max(arena->nextChunkSize, sizeof(Chunk) + size);
-        arena->nextChunkSize = std::min(largestChunkSize, arena->nextChunkSize * 2);
-        auto* chunk = static_cast<Chunk*>(AllocateLargeMemory(want));
-        if (!chunk)
-            std::longjmp(arena->escape, 1);
-        chunk->next = arena->first;
-        chunk->size = want;
-        arena->first = chunk;
-        arena->cursor = reinterpret_cast<char*>(chunk + 1);
-        arena->end = reinterpret_cast<char*>(chunk) + want;
+        if (size > size_t(arena->chunkEnd - arena->cursor)) {
+            const size_t want = std::max(arena->nextChunkSize, sizeof(Chunk) + size);
+            arena->nextChunkSize = std::min(largestChunkSize, arena->nextChunkSize * 2);
+            auto* chunk = static_cast<Chunk*>(AllocateLargeMemory(want));
+            if (!chunk)
+                std::longjmp(arena->escape, 1);
+            chunk->next = arena->first;
+            chunk->size = want;
+            arena->first = chunk;
+            arena->cursor = reinterpret_cast<char*>(chunk + 1);
+            arena->chunkEnd = reinterpret_cast<char*>(chunk) + want;
+            // A large chunk is aligned to large pages: its first one is
+            // mapped in by the parse, the ones after it by the filler.
+            arena->filledTo = want >= largeBufferThreshold
+                                  ? reinterpret_cast<char*>(chunk) + largePageSize
+                                  : arena->chunkEnd;
+        }
+        // The next large page boundary past the memory wanted, and the
+        // filler asked to stay ahead of it.
+        const size_t reach = size_t(arena->cursor - reinterpret_cast<char*>(arena->first)) + size;
+        arena->end =
+            std::min(arena->chunkEnd, reinterpret_cast<char*>(arena->first) +
+                                          ((reach + largePageSize - 1) & ~(largePageSize - 1)));
+        char* const ahead = size_t(arena->chunkEnd - arena->end) > fillAhead
+                                ? arena->end + fillAhead
+                                : arena->chunkEnd;
+        if (ahead > arena->filledTo) {
+            arena->filler.Fill(arena->filledTo, size_t(ahead - arena->filledTo));
+            arena->filledTo = ahead;
+        }
     }
     void* pointer = arena->cursor;
     arena->cursor += size;

@@ -7,14 +7,18 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kestrix {
@@ -101,13 +105,102 @@ struct OutputStream::Target
     std::string temporary;  // the hidden name otherwise
     bool committed = false;
 
-    std::unique_ptr<char[]> buffer{new char[bufferSize]};
+    std::unique_ptr<char[]> buffer{new char[bufferSize]}; // being filled
     size_t held = 0;
     size_t written = 0; // bytes handed to the system
     size_t sent = 0;    // of them, those the disk was asked to write
 
+    // Hands bytes to the system; 0 or the error number. Called by one
+    // thread at a time: the writer's while it runs, this one's otherwise.
+    int Put(const char* data, size_t size)
+    {
+        if (!WriteAll(fd, std::string_view(data, size)))
+            return errno;
+        written += size;
+        // A file that is synced at the end has its bytes sent to the disk
+        // while the rest is still being made, a few megabytes at a time, so
+        // the final sync waits only for the last of them.
+        if (!direct && written - sent >= writeBehind) {
+            ::sync_file_range(fd, off_t(sent), off_t(written - sent), SYNC_FILE_RANGE_WRITE);
+            sent = written;
+        }
+        return 0;
+    }
+
+    // The writer: once more than a buffer is written, full buffers are
+    // handed to the system on a thread of its own while the next one is
+    // filled, so that the system's copying of the bytes (into the page
+    // cache, a pipe) no longer holds up their making.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::unique_ptr<char[]> handed; // the buffer being written
+    size_t handedSize = 0;
+    bool busy = false, stopping = false;
+    int error = 0;      // the first failure of the writer
+    std::thread writer; // last: joined before anything above goes
+
+    void RunWriter()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return busy || stopping; });
+            if (!busy)
+                return;
+            lock.unlock();
+            const int failed = error == 0 ? Put(handed.get(), handedSize) : 0;
+            lock.lock();
+            if (failed != 0)
+                error = failed;
+            busy = false;
+            changed.notify_all();
+        }
+    }
+
+    // Waits until the writer has written what it was given; its first
+    // failure, or 0.
+    int Drain()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !busy; });
+        return error;
+    }
+
+    // Hands the filled buffer over and takes the one written before for
+    // filling; written here when no thread can be had. 0 or an error.
+    int HandOver()
+    {
+        if (!writer.joinable()) {
+            try {
+                handed.reset(new char[bufferSize]);
+                writer = std::thread([this] { RunWriter(); });
+            } catch (const std::exception&) {
+                const int failed = Put(buffer.get(), held);
+                held = 0;
+                return failed;
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !busy; });
+        if (error != 0)
+            return error;
+        std::swap(buffer, handed);
+        handedSize = held;
+        held = 0;
+        busy = true;
+        changed.notify_all();
+        return 0;
+    }
+
     ~Target()
     {
+        if (writer.joinable()) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                stopping = true;
+            }
+            changed.notify_all();
+            writer.join();
+        }
         if (!committed && !temporary.empty())
             ::unlinkat(folder.get(), temporary.c_str(), 0);
     }
@@ -274,44 +367,30 @@ void OutputStream::Fail(int error) const
     throw Failure(message.toStdString());
 }
 
-void OutputStream::Put(const char* data, size_t size)
+void OutputStream::Write(std::string_view bytes)
 {
     Target& t = *target_;
-    if (!WriteAll(t.fd, std::string_view(data, size)))
-        Fail(errno);
-    t.written += size;
-    // A file that is synced at the end has its bytes sent to the disk while
-    // the rest is still being made, a few megabytes at a time, so the final
-    // sync waits only for the last of them.
-    if (!t.direct && t.written - t.sent >= writeBehind) {
-        ::sync_file_range(t.fd, off_t(t.sent), off_t(t.written - t.sent), SYNC_FILE_RANGE_WRITE);
-        t.sent = t.written;
+    while (!bytes.empty()) {
+        const size_t piece = std::min(bytes.size(), bufferSize - t.held);
+        std::memcpy(t.buffer.get() + t.held, bytes.data(), piece);
+        t.held += piece;
+        bytes.remove_prefix(piece);
+        if (t.held == bufferSize) {
+            if (const int error = t.HandOver())
+                Fail(error);
+        }
     }
 }
 
 void OutputStream::Flush()
 {
     Target& t = *target_;
-    if (t.held > 0)
-        Put(t.buffer.get(), t.held);
+    int error = t.writer.joinable() ? t.Drain() : 0;
+    if (error == 0 && t.held > 0)
+        error = t.Put(t.buffer.get(), t.held);
     t.held = 0;
-}
-
-void OutputStream::Write(std::string_view bytes)
-{
-    Target& t = *target_;
-    if (bytes.size() <= bufferSize - t.held) {
-        std::memcpy(t.buffer.get() + t.held, bytes.data(), bytes.size());
-        t.held += bytes.size();
-        return;
-    }
-    Flush();
-    if (bytes.size() >= bufferSize) {
-        Put(bytes.data(), bytes.size());
-        return;
-    }
-    std::memcpy(t.buffer.get(), bytes.data(), bytes.size());
-    t.held = bytes.size();
+    if (error != 0)
+        Fail(error);
 }
 
 void OutputStream::Commit()

@@ -42,8 +42,11 @@ public:
     // no longer be taken back.
     bool WritesThrough() const;
 
-    // Appends bytes; they may be held in a buffer until later. Throws
-    // Failure as the constructor does.
+    // Appends bytes; they are copied, and may be held in a buffer until
+    // later. Once more than a buffer's worth is written, full buffers are
+    // handed to the system on a thread of its own while the next is filled.
+    // Throws Failure as the constructor does (a failure of the thread's
+    // writing at the next call).
     void Write(std::string_view bytes);
     // Writes what is held and, for a file target, syncs it and puts it in
     // place. Throws Failure as the constructor does; the target is then
@@ -53,7 +56,6 @@ public:
     struct Target;
 
 private:
-    void Put(const char* data, size_t size);
     void Flush();
     [[noreturn]] void Fail(int error) const;
 
