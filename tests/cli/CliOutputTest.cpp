@@ -149,6 +149,18 @@ TEST_F(CliOutput, FailuresLeaveNoOutputFile)
         file.write("plain text without a body");
     }
     ASSERT_EQ(::symlink("/dev/full", QFile::encodeName(Path(QStringLiteral("full")))), 0);
+    // Output of many buffers, written on the writer's own thread, whose
+    // failure the program reports all the same.
+    const QString large = Path(QStringLiteral("large.html"));
+    {
+        QByteArray text = "<html><head></head><body>";
+        while (text.size() < 3 * 1024 * 1024)
+            text += "<p>text of a large page</p>\n";
+        text += "</body></html>";
+        QFile file(large);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
     struct Case
     {
         const char* what;
@@ -170,10 +182,12 @@ TEST_F(CliOutput, FailuresLeaveNoOutputFile)
          Path(QStringLiteral("full")),
          {},
          ": No space left on device\n"},
+        {"a device that takes no bytes, a page of many buffers", Path(QStringLiteral("full")),
+         large, ": No space left on device\n"},
     };
-    const QStringList files = {QStringLiteral("in.html"), QStringLiteral("dangling"),
-                               QStringLiteral("folder"), QStringLiteral("nobody.txt"),
-                               QStringLiteral("full")};
+    const QStringList files = {QStringLiteral("in.html"),    QStringLiteral("dangling"),
+                               QStringLiteral("folder"),     QStringLiteral("nobody.txt"),
+                               QStringLiteral("large.html"), QStringLiteral("full")};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const test::CliOutput r = Page(c.output, c.in);
