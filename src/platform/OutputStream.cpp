@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrix {
 
@@ -128,14 +130,16 @@ struct OutputStream::Target
     }
 
     // The writer: once more than a buffer is written, full buffers are
-    // handed to the system on a thread of its own while the next one is
+    // handed to the system on a thread of its own while the next ones are
     // filled, so that the system's copying of the bytes (into the page
-    // cache, a pipe) no longer holds up their making.
+    // cache, a pipe) no longer holds up their making. A few buffers are in
+    // flight at a time, so that neither side waits for the other's bursts.
     std::mutex mutex;
     std::condition_variable changed;
-    std::unique_ptr<char[]> handed; // the buffer being written
-    size_t handedSize = 0;
-    bool busy = false, stopping = false;
+    std::deque<std::pair<std::unique_ptr<char[]>, size_t>> full; // to be written
+    std::vector<std::unique_ptr<char[]>> spare;                  // written, free
+    size_t buffers = 1;                                          // in all
+    bool writing = false, stopping = false;
     int error = 0;      // the first failure of the writer
     std::thread writer; // last: joined before anything above goes
 
@@ -143,15 +147,19 @@ struct OutputStream::Target
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [this] { return busy || stopping; });
-            if (!busy)
+            changed.wait(lock, [this] { return !full.empty() || stopping; });
+            if (full.empty())
                 return;
+            auto [bytes, size] = std::move(full.front());
+            full.pop_front();
+            writing = true;
             lock.unlock();
-            const int failed = error == 0 ? Put(handed.get(), handedSize) : 0;
+            const int failed = error == 0 ? Put(bytes.get(), size) : 0;
             lock.lock();
             if (failed != 0)
                 error = failed;
-            busy = false;
+            writing = false;
+            spare.push_back(std::move(bytes));
             changed.notify_all();
         }
     }
@@ -161,32 +169,40 @@ struct OutputStream::Target
     int Drain()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return !busy; });
+        changed.wait(lock, [this] { return full.empty() && !writing; });
         return error;
     }
 
-    // Hands the filled buffer over and takes the one written before for
+    // Hands the filled buffer over and takes a written (or new) one for
     // filling; written here when no thread can be had. 0 or an error.
     int HandOver()
     {
-        if (!writer.joinable()) {
-            try {
-                handed.reset(new char[bufferSize]);
+        constexpr size_t mostBuffers = 4;
+        try {
+            if (!writer.joinable())
                 writer = std::thread([this] { RunWriter(); });
-            } catch (const std::exception&) {
-                const int failed = Put(buffer.get(), held);
-                held = 0;
-                return failed;
+            std::unique_lock<std::mutex> lock(mutex);
+            if (spare.empty() && buffers < mostBuffers) {
+                spare.emplace_back(new char[bufferSize]);
+                ++buffers;
             }
+            changed.wait(lock, [this] { return !spare.empty() || error != 0; });
+            if (error != 0)
+                return error;
+            full.emplace_back(std::move(buffer), held);
+            buffer = std::move(spare.back());
+            spare.pop_back();
+        } catch (const std::exception&) {
+            // No thread or memory to be had: written here, as it comes.
+            if (writer.joinable()) {
+                if (const int failed = Drain())
+                    return failed;
+            }
+            const int failed = Put(buffer.get(), held);
+            held = 0;
+            return failed;
         }
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return !busy; });
-        if (error != 0)
-            return error;
-        std::swap(buffer, handed);
-        handedSize = held;
         held = 0;
-        busy = true;
         changed.notify_all();
         return 0;
     }
