@@ -32,11 +32,12 @@ void ReleaseLargeMemory(void* memory, size_t size);
 // Has the kernel map in fresh memory on a thread of its own, ahead of the
 // thread that is about to fill it. Fresh memory is cleared by the kernel
 // the first time it is touched, which on a virtual machine whose host has
-// taken the memory back can cost as much as the work done in it; on another
-// processor that clearing no longer delays the work. The contents are never changed (the memory is
-// only made present and writable), so a range may be filled while it is being written, and a range
-// that was released meanwhile costs nothing but the time. The thread starts with the first range
-// and ends with the object.
+// taken the memory back can cost as much as the work done in it; on
+// another processor that clearing no longer delays the work. The contents
+// are never changed (the memory is only made present and writable), so a
+// range may be filled while it is being written, and a range that was
+// released meanwhile costs nothing but the time. The thread starts with
+// the first range and ends with the object.
 class PageFiller
 {
 public:
