@@ -1,5 +1,6 @@
 // kestrix-cli: secures pages from the command line, without any window.
 #include "CommandLine.h"
+#include "DownloadModule.h"
 #include "SiteCommands.h"
 #include "TrustCommands.h"
 #include "platform/Errors.h"
@@ -20,6 +21,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -30,10 +32,36 @@ using namespace kestrix;
 
 namespace {
 
-// Fetches a web address into a temporary file, reads it and deletes it.
-// Progress goes to standard error when that is a terminal.
+// Where the download module is: installed in the library folder, or beside
+// the program in a build folder.
+QString DownloadModulePath()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString installed = folder + QLatin1Char('/') +
+                              QString::fromUtf8(KESTRIX_CLI_MODULE_DIR) + QLatin1Char('/') +
+                              QString::fromUtf8(downloadModuleName);
+    if (QFileInfo::exists(installed))
+        return installed;
+    return folder + QLatin1Char('/') + QString::fromUtf8(downloadModuleName);
+}
+
+// Fetches a web address into a temporary file, reads it and deletes it,
+// through the download module, which is loaded only now. Progress goes to
+// standard error when that is a terminal.
 LargeBuffer DownloadInput(const QString& address)
 {
+    // Kept loaded: what Qt registers from it lives as long as the program.
+    void* module =
+        ::dlopen(QFile::encodeName(DownloadModulePath()).constData(), RTLD_NOW | RTLD_LOCAL);
+    const auto download =
+        module ? reinterpret_cast<DownloadFunction>(::dlsym(module, downloadFunctionName))
+               : nullptr;
+    if (!download) {
+        const char* reason = ::dlerror();
+        throw Failure((Message("Unable to read %s", {address}) + QStringLiteral(": ") +
+                       QString::fromLocal8Bit(reason ? reason : "?"))
+                          .toStdString());
+    }
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool reported = false;
     auto progress = [&](qint64 received, qint64 total) {
@@ -48,13 +76,14 @@ LargeBuffer DownloadInput(const QString& address)
         reported = true;
     };
     QString local;
-    const DownloadStatus status = DownloadToFile(address, local, progress);
+    QString failure;
+    const auto status = static_cast<DownloadStatus>(download(address, local, failure, progress));
     if (reported)
         std::fputs("\n", stderr);
     if (status == DownloadStatus::Cancelled)
         throw Cancelled{};
     if (status != DownloadStatus::Succeeded)
-        throw Failure(DownloadFailureMessage(address, status).toStdString());
+        throw Failure(failure.toStdString());
     struct RemoveWhenDone
     {
         QString path;

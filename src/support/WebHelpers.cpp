@@ -60,12 +60,6 @@ bool SplitUrl(const QString& text, UrlParts& parts)
 
 } // namespace
 
-bool IsWebAddress(const QString& text)
-{
-    return text.contains(QLatin1String("http://"), Qt::CaseSensitive) ||
-           text.contains(QLatin1String("https://"), Qt::CaseSensitive);
-}
-
 bool IsInternetConnected()
 {
     static const bool loaded =
