@@ -33,14 +33,14 @@ protected:
     }
 
     // Runs the tool while this process's event loop keeps serving pages.
-    CliRun Cli(const QStringList& arguments)
+    CliRun Cli(const QStringList& arguments, const QString& program = S(KESTRIX_CLI_PATH))
     {
         QProcess process;
         process.setProcessEnvironment(kestrix::test::IsolatedEnvironment(home_));
         QEventLoop loop;
         QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
         QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-        process.start(S(KESTRIX_CLI_PATH), arguments);
+        process.start(program, arguments);
         loop.exec();
         return CliRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                       process.readAllStandardOutput(), process.readAllStandardError()};
@@ -110,4 +110,41 @@ TEST_F(CliDownloadTest, FailedDownloadIsReportedAndWritesNothing)
     EXPECT_TRUE(huge.err.contains("larger than 64 MB")) << huge.err.toStdString();
     EXPECT_FALSE(QFile::exists(output));
     EXPECT_TRUE(CachedFiles().isEmpty());
+}
+
+// The download is a module loaded only for a web address: a program
+// without it secures files as ever, and for an address says what is
+// missing and writes nothing.
+TEST_F(CliDownloadTest, WithoutTheDownloadModuleOnlyAddressesFail)
+{
+    const QString program = home_.filePath(S("kestrix-cli"));
+    ASSERT_TRUE(QFile::copy(S(KESTRIX_CLI_PATH), program));
+    const QString input = home_.filePath(S("in.html"));
+    {
+        QFile file(input);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<html><body><p>Known body</p></body></html>");
+    }
+    const QString output = home_.filePath(S("out.html"));
+    struct Case
+    {
+        const char* what;
+        QString input;
+        int exitCode;
+    } cases[] = {
+        {"a file", input, 0},
+        {"a web address", server_.Url("/page.html"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(output);
+        const CliRun run = Cli({S("page"), S("--output"), output, c.input}, program);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_EQ(QFile::exists(output), c.exitCode == 0);
+        if (c.exitCode != 0) {
+            EXPECT_TRUE(run.err.startsWith("Unable to read " + c.input.toUtf8() + ": "))
+                << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains("kestrix-cli-download.so")) << run.err.toStdString();
+        }
+    }
 }
