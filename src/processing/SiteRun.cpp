@@ -213,26 +213,6 @@ private:
     std::map<dev_t, QString> folders_;
 };
 
-// Reads a secured text back and compares it with the page it was made from,
-// as the verify command does; on a mismatch lists the reason and marks the
-// file failed, before its backup is written.
-void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages)
-{
-    const DecodeProblem unreadable = DecodeSecuredPage(file.secured, decoded);
-    const VerifyProblem mismatch = unreadable == DecodeProblem::None
-                                       ? VerifyAgainstOriginal(decoded, file.original)
-                                       : VerifyProblem::None;
-    if (unreadable == DecodeProblem::None && mismatch == VerifyProblem::None)
-        return;
-    const char* reason = unreadable != DecodeProblem::None ? DecodeProblemText(unreadable)
-                                                           : VerifyProblemText(mismatch);
-    messages.AddError(FormatMessage(Tr("%s: The secured page does not read back to the page it "
-                                       "was made from, and the file was left as it is. %s"),
-                                    {file.path, Tr(reason)}));
-    file.outcome = FileOutcome::Failed;
-    file.secured.clear();
-}
-
 } // namespace
 
 SiteWorkList::SiteWorkList(const QStringList& list) : files(list)
@@ -286,6 +266,23 @@ SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter)
         }
     }
     return unique;
+}
+
+void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages)
+{
+    const DecodeProblem unreadable = DecodeSecuredPage(file.secured, decoded);
+    const VerifyProblem mismatch = unreadable == DecodeProblem::None
+                                       ? VerifyAgainstOriginal(decoded, file.original)
+                                       : VerifyProblem::None;
+    if (unreadable == DecodeProblem::None && mismatch == VerifyProblem::None)
+        return;
+    const char* reason = unreadable != DecodeProblem::None ? DecodeProblemText(unreadable)
+                                                           : VerifyProblemText(mismatch);
+    messages.AddError(FormatMessage(Tr("%s: The secured page does not read back to the page it "
+                                       "was made from, and the file was left as it is. %s"),
+                                    {file.path, Tr(reason)}));
+    file.outcome = FileOutcome::Failed;
+    file.secured.clear();
 }
 
 SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engine,

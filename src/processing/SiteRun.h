@@ -16,6 +16,7 @@
 
 namespace kestrix {
 
+struct DecodedPage;
 struct ProtectionEngine;
 
 struct SiteRunOptions
@@ -100,6 +101,13 @@ SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter);
 // file that was read is replaced.
 SiteRunTotals SecureSite(const SiteWorkList& work, const ProtectionEngine& engine,
                          const SiteRunOptions& options, SiteRunReport& report);
+
+// The check of `verify` for a prepared file (Ready): its secured text read
+// back in memory (`decoded` lends its buffers) and compared with its
+// original as the verify command compares a page with its backup. On a
+// mismatch lists the reason, marks the file Failed and drops its secured
+// text, so that nothing of it is written.
+void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages);
 
 // Restores every file of the list from its backup, each folder's files
 // under the folder's lock.
