@@ -273,7 +273,7 @@ TEST_F(RunReport, ParallelJobsWriteWholeLinesInWorkListOrder)
     EXPECT_EQ(Number(second.back(), "secured"), 150);
 }
 
-TEST_F(RunReport, AReportThatCannotBeWrittenStopsTheRunBeforeAnyFileIsTouched)
+TEST_F(RunReport, AReportThatCannotBeOpenedTouchesNothingAndOneThatFailsLaterFailsTheRun)
 {
     Write(QStringLiteral("site/index.html"), plainPage);
     QDir().mkpath(Path("folder"));
@@ -297,6 +297,17 @@ TEST_F(RunReport, AReportThatCannotBeWrittenStopsTheRunBeforeAnyFileIsTouched)
         }
     }
     EXPECT_EQ(Run("secure", "--report", "", Path("site")).exitCode, 2);
+
+    // A report that fails while the run goes on (a full device) does not
+    // stop it, and the exit status says that the report was not written.
+    for (const char* command : {"secure", "verify", "restore"}) {
+        SCOPED_TRACE(command);
+        const test::CliOutput r = Run(command, "--report", "/dev/full", Path("site"));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("Unable to write /dev/full")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(" 0 failed")) << r.err.toStdString();
+    }
+    EXPECT_EQ(Read(Path("site/index.html")), plainPage);
 }
 
 TEST_F(RunReport, StandardOutputGetsTheReport)
