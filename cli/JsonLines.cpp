@@ -172,7 +172,7 @@ QByteArray ReportRoots::RelativeNative(const QByteArray& nativePath, int index) 
 }
 
 JsonLinesWriter::JsonLinesWriter(const QString& path, const QStringList& roots, bool dryRun)
-    : path_(path), roots_(roots), dryRun_(dryRun),
+    : roots_(roots), dryRun_(dryRun),
       out_(path == QLatin1String("-") ? std::make_unique<OutputStream>()
                                       : std::make_unique<OutputStream>(path))
 {

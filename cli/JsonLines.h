@@ -108,7 +108,6 @@ public:
 private:
     void Write(const JsonObject& object);
 
-    QString path_;
     ReportRoots roots_;
     bool dryRun_;
     std::mutex mutex_;

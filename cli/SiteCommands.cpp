@@ -66,14 +66,15 @@ ReportEntry EntryOf(const SiteFileResult& result)
     return entry;
 }
 
-// Prints each file's messages as its turn comes, what a dry run would do,
+// Prints each file's messages as its turn comes, what a dry run would do
+// (when `listDryRun`),
 // and on a terminal a progress line that the next output replaces; writes
 // each file's line of the report.
 class PrintedReport : public SiteRunReport
 {
 public:
-    PrintedReport(bool securing, bool dryRun, JsonLinesWriter* lines)
-        : securing_(securing), dryRun_(dryRun), terminal_(::isatty(STDERR_FILENO) != 0),
+    PrintedReport(bool securing, bool listDryRun, JsonLinesWriter* lines)
+        : securing_(securing), listDryRun_(listDryRun), terminal_(::isatty(STDERR_FILENO) != 0),
           lines_(lines)
     {
     }
@@ -87,7 +88,7 @@ public:
             ClearProgress();
         for (const ProgressMessage& message : result.messages)
             PrintLine(stderr, message.text);
-        if (dryRun_ &&
+        if (listDryRun_ &&
             (result.outcome == FileOutcome::Ready || result.outcome == FileOutcome::Restored)) {
             std::fflush(stderr);
             PrintLine(stdout, FormatMessage(securing_ ? Tr("%s would be secured")
@@ -116,7 +117,7 @@ public:
 
 private:
     bool securing_;
-    bool dryRun_;
+    bool listDryRun_;
     bool terminal_;
     JsonLinesWriter* lines_;
     bool progressShown_ = false;
@@ -195,6 +196,14 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     return o;
 }
 
+// Whether what a dry run would do is listed on standard output: not when
+// the report goes there (it holds the same), so that the list never breaks
+// into the report's lines.
+bool ListsDryRun(const SiteOptions& o)
+{
+    return o.run.dryRun && o.report != QLatin1String("-");
+}
+
 // The report opened before the run, so that one that cannot be written
 // stops the command before any file is touched.
 std::unique_ptr<JsonLinesWriter> OpenReport(const SiteOptions& o)
@@ -235,7 +244,7 @@ int SecureCommand(const QStringList& arguments)
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
     const std::unique_ptr<JsonLinesWriter> lines = OpenReport(o);
     const SiteWorkList files = GatherSitePaths(o.paths, filter);
-    PrintedReport report(true, o.run.dryRun, lines.get());
+    PrintedReport report(true, ListsDryRun(o), lines.get());
     const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
     report.ClearProgress();
     return PrintSummary("%d secured, %d passed over, %d failed", "secured", totals, lines.get());
@@ -248,7 +257,7 @@ int RestoreCommand(const QStringList& arguments)
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
     const std::unique_ptr<JsonLinesWriter> lines = OpenReport(o);
     const SiteWorkList files = GatherSitePaths(o.paths, filter);
-    PrintedReport report(false, o.run.dryRun, lines.get());
+    PrintedReport report(false, ListsDryRun(o), lines.get());
     const SiteRunTotals totals = RestoreSite(files, o.run, report);
     report.ClearProgress();
     return PrintSummary("%d restored, %d passed over, %d failed", "restored", totals, lines.get());

@@ -321,6 +321,14 @@ TEST_F(RunReport, StandardOutputGetsTheReport)
     EXPECT_EQ(lines[0].value(QStringLiteral("root")).toString(), Path("site/index.html"));
     EXPECT_EQ(lines[0].value(QStringLiteral("path")).toString(), QStringLiteral("index.html"));
     EXPECT_EQ(lines[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("secured"));
+    // A dry run's list stays out of a report on standard output.
+    for (const QStringList& command :
+         {Args("secure", "--again", "--dry-run"), Args("restore", "--dry-run")}) {
+        const test::CliOutput dry = Run(command + Args("--report", "-", Path("site")));
+        const std::vector<QJsonObject> report = Lines(dry.out);
+        ASSERT_EQ(report.size(), 2u) << dry.out.toStdString();
+        EXPECT_TRUE(report[0].value(QStringLiteral("dry_run")).toBool());
+    }
 }
 
 TEST_F(RunReport, SecureVerifyPassesRealPagesWithEverySwitch)
