@@ -4,7 +4,7 @@
 # against:
 #   - secure of the site as it is, with --verify, with --report and with
 #     both, each on a fresh copy of the pages (what the check and the report
-#     cost);
+#     cost; the user and system CPU times show it best on a busy machine);
 #   - verify of the site beside the secure run that secured it (the goal:
 #     at most twice its time);
 #   - audit of the site, with its backups and with them removed, beside
@@ -41,9 +41,10 @@ mkdir -p "$site"
 tar -C "$docs" -cf - -T "$work/pages" | tar -C "$site" -xf -
 echo "site: $(wc -l <"$work/pages") pages, $(du -sh "$site" | cut -f1)"
 
-# One timed run: "wall faults-major faults-minor peak-kB" on standard output.
+# One timed run: "wall faults-major faults-minor peak-kB user sys" on
+# standard output.
 timed() {
-  /usr/bin/time -f '%e %F %R %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
+  /usr/bin/time -f '%e %F %R %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
   tail -n 1 "$work/time"
 }
 # The run of median wall time among RUNS runs.
@@ -55,7 +56,8 @@ median_of() {
   printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}'
 }
 show() {
-  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak\n' "$1" $2 $3 $4 $5
+  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak  %6s s user  %6s s sys\n' \
+    "$1" $2 $3 $4 $5 $6 $7
 }
 
 # secure with its options, each run on a fresh copy of the pages.
