@@ -235,6 +235,20 @@ TEST_F(RunReport, SecureAndRestoreWriteOneCheckedLinePerFileAndTheTotals)
     EXPECT_EQ(Number(totals, "passed-over"), 1);
     EXPECT_EQ(Number(totals, "failed"), 3);
 
+    // verify reports through the same writer, the bad names included.
+    r = Run("verify", "--report", Path("verify.jsonl"), Path("site"));
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    const auto verified = ByPath(Lines(Read(Path("verify.jsonl"))), totals);
+    const Expected verifyLines[] = {
+        // The stored settings limit nothing, so no access script was written.
+        {"index.html", "verified", "", plain, -2, 3, int(partEncrypt)},
+        {"already.html", "no-backup", "No backup exists", -1, -2, 2, int(partEncrypt)},
+        {"dir\xEF\xBF\xBD", "failed", "not valid text", -1, -1, -1, -1, "dir%FE"},
+    };
+    for (const Expected& e : verifyLines)
+        Check(verified, e, Path("site"), Path(QStringLiteral("site/") + QString::fromUtf8(e.path)));
+    EXPECT_EQ(Number(totals, "verified"), 2);
+
     const qint64 securedSize = QFileInfo(Path("site/index.html")).size();
     r = Run("restore", "--report", Path("restore.jsonl"), Path("site"));
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
