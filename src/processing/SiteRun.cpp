@@ -290,9 +290,22 @@ SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engin
 {
     TouchedFileSystems touched;
     const int level = engine.parts.testFlag(partEncrypt) ? engine.settings.StrengthLevel : -1;
+    // The check's buffers, handed from chunk to chunk so that each job
+    // reuses grown ones instead of making new ones for every chunk.
+    std::mutex spareMutex;
+    std::vector<std::unique_ptr<DecodedPage>> spare;
     auto work = [&](std::vector<SiteFileResult>& results, int begin, int end) {
         std::vector<SecuringFile> prepared(size_t(end - begin));
-        DecodedPage decoded; // its buffers serve every page of the chunk
+        std::unique_ptr<DecodedPage> decoded;
+        if (options.verify) {
+            std::lock_guard lock(spareMutex);
+            if (spare.empty()) {
+                decoded = std::make_unique<DecodedPage>();
+            } else {
+                decoded = std::move(spare.back());
+                spare.pop_back();
+            }
+        }
         std::vector<FolderGroup> groups = GroupByFolder(list, begin, end);
         // Checked, read, secured in memory and backed up, a folder at a
         // time under its lock.
@@ -317,7 +330,7 @@ SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engin
                     if (options.alterSecuredText)
                         options.alterSecuredText(file.secured);
                     if (options.verify)
-                        CheckSecuredText(file, decoded, messages);
+                        CheckSecuredText(file, *decoded, messages);
                 }
                 if (file.outcome == FileOutcome::Ready) {
                     result.bytesAfter = qint64(file.secured.size());
@@ -328,6 +341,10 @@ SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engin
                     WriteBackup(file, folder, messages, WriteDurability::Deferred);
             }
             folder.Unlock();
+        }
+        if (decoded) {
+            std::lock_guard lock(spareMutex);
+            spare.push_back(std::move(decoded));
         }
         if (options.dryRun) {
             for (int i = begin; i < end; ++i)
