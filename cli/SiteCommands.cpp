@@ -247,7 +247,10 @@ int SecureCommand(const QStringList& arguments)
     PrintedReport report(true, ListsDryRun(o), lines.get());
     const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
     report.ClearProgress();
-    return PrintSummary("%d secured, %d passed over, %d failed", "secured", totals, lines.get());
+    // A dry run changed nothing, so its summary says what would have been done.
+    return PrintSummary(o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
+                                     : "%d secured, %d passed over, %d failed",
+                        "secured", totals, lines.get());
 }
 
 int RestoreCommand(const QStringList& arguments)
@@ -260,7 +263,9 @@ int RestoreCommand(const QStringList& arguments)
     PrintedReport report(false, ListsDryRun(o), lines.get());
     const SiteRunTotals totals = RestoreSite(files, o.run, report);
     report.ClearProgress();
-    return PrintSummary("%d restored, %d passed over, %d failed", "restored", totals, lines.get());
+    return PrintSummary(o.run.dryRun ? "%d would be restored, %d passed over, %d failed"
+                                     : "%d restored, %d passed over, %d failed",
+                        "restored", totals, lines.get());
 }
 
 } // namespace kestrix
