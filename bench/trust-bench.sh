@@ -2,6 +2,9 @@
 # Times kestrix-cli verify and audit as a user runs them, on a site of real
 # pages (the installed Rust documentation), beside what they are measured
 # against:
+#   - secure of the site as it is, with --verify, with --report and with
+#     both, each on a fresh copy of the pages (what the check and the report
+#     cost; the user and system CPU times show it best on a busy machine);
 #   - verify of the site beside the secure run that secured it (the goal:
 #     at most twice its time);
 #   - audit of the site, with its backups and with them removed, beside
@@ -38,9 +41,10 @@ mkdir -p "$site"
 tar -C "$docs" -cf - -T "$work/pages" | tar -C "$site" -xf -
 echo "site: $(wc -l <"$work/pages") pages, $(du -sh "$site" | cut -f1)"
 
-# One timed run: "wall faults-major faults-minor peak-kB" on standard output.
+# One timed run: "wall faults-major faults-minor peak-kB user sys" on
+# standard output.
 timed() {
-  /usr/bin/time -f '%e %F %R %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
+  /usr/bin/time -f '%e %F %R %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
   tail -n 1 "$work/time"
 }
 # The run of median wall time among RUNS runs.
@@ -52,8 +56,33 @@ median_of() {
   printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}'
 }
 show() {
-  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak\n' "$1" $2 $3 $4 $5
+  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak  %6s s user  %6s s sys\n' \
+    "$1" $2 $3 $4 $5 $6 $7
 }
+
+# secure with its options, each run on a fresh copy of the pages.
+pristine="$work/pristine"
+cp -a "$site" "$pristine"
+secure_variant() {
+  local lines=() label="$1"
+  shift
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$site" "$work/report.jsonl"
+    cp -a "$pristine" "$site"
+    sync
+    lines+=("$(timed "$cli" secure -e -a --level 2 "$@" "$site")")
+  done
+  tail -n 1 "$work/stderr"
+  show "$label" $(printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}')
+}
+secure_variant "secure -e -a --level 2 (fresh copy)"
+secure_variant "secure -e -a --level 2 --verify" --verify
+secure_variant "secure ... --report FILE" --report "$work/report.jsonl"
+echo "report: $(wc -l <"$work/report.jsonl") lines, $(du -h "$work/report.jsonl" | cut -f1)"
+secure_variant "secure ... --verify --report FILE" --verify --report "$work/report.jsonl"
+rm -rf "$site"
+cp -a "$pristine" "$site"
+rm -rf "$pristine"
 
 sync
 secure=$(timed "$cli" secure -e -a --level 2 "$site")
