@@ -5,6 +5,7 @@
 #include "platform/MessageFormat.h"
 #include "processing/FileProgress.h"
 #include "processing/FolderScan.h"
+#include "processing/SiteBuild.h"
 #include "processing/SiteRun.h"
 #include "protection/SecurePage.h"
 #include "support/SettingsStore.h"
@@ -46,12 +47,14 @@ public:
             ClearProgress();
         for (const ProgressMessage& message : result.messages)
             PrintLine(stderr, message.text);
-        if (dryRun_ &&
-            (result.outcome == FileOutcome::Ready || result.outcome == FileOutcome::Restored)) {
+        if (dryRun_ && (!result.dryRunText.isEmpty() || result.outcome == FileOutcome::Ready ||
+                        result.outcome == FileOutcome::Restored)) {
             std::fflush(stderr);
-            PrintLine(stdout, FormatMessage(securing_ ? Tr("%s would be secured")
-                                                      : Tr("%s would be restored"),
-                                            {result.path}));
+            PrintLine(stdout, !result.dryRunText.isEmpty()
+                                  ? result.dryRunText
+                                  : FormatMessage(securing_ ? Tr("%s would be secured")
+                                                            : Tr("%s would be restored"),
+                                                  {result.path}));
             std::fflush(stdout);
         }
         if (terminal_) {
@@ -89,6 +92,8 @@ struct SiteOptions
     bool filterGiven = false;
     SiteRunOptions run;
     QStringList paths;
+    QString outputDir; // build into this folder instead of securing in place
+    bool link = false;
 };
 
 SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
@@ -105,9 +110,12 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     const QCommandLineOption again(QStringLiteral("again"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption outputDir(QStringLiteral("output-dir"), QString(),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption link(QStringLiteral("link"));
     parser.addOptions({filter, dryRun});
     if (securing)
-        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs});
+        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs, outputDir, link});
     // The command's own name stands where the parser expects the program's.
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText().toStdString()};
@@ -139,6 +147,14 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     o.paths = parser.positionalArguments();
     if (o.paths.isEmpty())
         throw UsageError{"no PATH given"};
+    if (securing) {
+        o.outputDir = parser.value(outputDir);
+        o.link = parser.isSet(link);
+        if (o.link && !parser.isSet(outputDir))
+            throw UsageError{"--link is only for a build with --output-dir"};
+        if (parser.isSet(outputDir) && (o.outputDir.isEmpty() || o.paths.size() != 1))
+            throw UsageError{"--output-dir takes a folder, and one SRC folder to build from"};
+    }
     return o;
 }
 
@@ -148,6 +164,26 @@ int PrintSummary(const char* format, const SiteRunTotals& totals)
                                                  QString::number(totals.passedOver),
                                                  QString::number(totals.failed)}));
     return totals.failed > 0 ? 1 : 0;
+}
+
+// "secure ... --output-dir DIR SRC": the secured copy of SRC built in DIR.
+int BuildCommand(const SiteOptions& o, const ProtectionEngine& engine, const QString& filter)
+{
+    SiteBuildOptions build;
+    build.again = o.run.again;
+    build.dryRun = o.run.dryRun;
+    build.jobs = o.run.jobs;
+    build.link = o.link;
+    build.filter = filter;
+    PrintedReport report(true, o.run.dryRun);
+    const SiteBuildTotals totals = BuildSite(o.paths.first(), o.outputDir, engine, build, report);
+    report.ClearProgress();
+    PrintLine(stderr, FormatMessage(Tr("%d other files copied or linked, %d left as they were, "
+                                       "%d removed from the output folder"),
+                                    {QString::number(totals.copied),
+                                     QString::number(totals.unchanged),
+                                     QString::number(totals.removed)}));
+    return PrintSummary("%d secured, %d passed over, %d failed", totals.pages);
 }
 
 } // namespace
@@ -162,6 +198,8 @@ int SecureCommand(const QStringList& arguments)
     // As for a single page: the optimisation runs when it is asked for.
     engine.OptimiseActive = o.parts.testFlag(partOptimise);
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+    if (!o.outputDir.isEmpty())
+        return BuildCommand(o, engine, filter);
     const SiteWorkList files = GatherSitePaths(o.paths, filter);
     PrintedReport report(true, o.run.dryRun);
     const SiteRunTotals totals = SecureSite(files, engine, o.run, report);

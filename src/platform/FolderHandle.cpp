@@ -33,6 +33,7 @@ EntryStatus FromStat(const struct stat& st)
     status.group = st.st_gid;
     status.accessed = st.st_atim;
     status.modified = st.st_mtim;
+    status.changed = st.st_ctim;
     return status;
 }
 
@@ -141,6 +142,22 @@ Folder Folder::OpenBelow(const QString& base, const QString& relative, int& erro
     return folder;
 }
 
+Folder Folder::OpenPath(const QByteArray& relative, int& error) const
+{
+    Folder folder;
+    folder.fd_ = FileHandle(relative.isEmpty()
+                                ? ::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0)
+                                : OpenWithoutLinks(fd_.Get(), relative));
+    struct stat st;
+    if (!folder.fd_.IsOpen() || ::fstat(folder.fd_.Get(), &st) != 0) {
+        error = errno;
+        folder.fd_.Close();
+        return folder;
+    }
+    folder.status_ = FromStat(st);
+    return folder;
+}
+
 Folder Folder::OpenChild(const QByteArray& name, int& error) const
 {
     Folder child;
@@ -207,6 +224,23 @@ FileHandle Folder::OpenEntry(const QByteArray& name, EntryStatus& status, int& e
     return file;
 }
 
+QByteArray Folder::LinkTarget(const QByteArray& name, int& error) const
+{
+    QByteArray target(256, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::readlinkat(fd_.Get(), name.constData(), target.data(), target.size());
+        if (n < 0) {
+            error = errno;
+            return {};
+        }
+        if (n < target.size()) {
+            target.truncate(n);
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
 bool Folder::MayWrite(const QByteArray& name, const EntryStatus& status) const
 {
     if (!(status.permissions & S_IWUSR))
@@ -226,6 +260,15 @@ bool Folder::MayWrite(const QByteArray& name, const EntryStatus& status) const
 int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
                        const NewFileAttributes& attributes, bool replace,
                        WriteDurability durability, ino_t* written) const
+{
+    return WriteEntryWith(
+        name, [bytes](int fd) { return WriteAll(fd, bytes); }, attributes, replace, durability,
+        written);
+}
+
+int Folder::WriteEntryWith(const QByteArray& name, const std::function<bool(int fd)>& fill,
+                           const NewFileAttributes& attributes, bool replace,
+                           WriteDurability durability, ino_t* written) const
 {
     const mode_t wanted = attributes.exact ? (attributes.permissions & 07777)
                                            : (attributes.permissions & 0777 & ~CurrentUmask());
@@ -259,7 +302,7 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
             ::unlinkat(fd_.Get(), temporary.constData(), 0);
         return error;
     };
-    if (!WriteAll(file.Get(), bytes))
+    if (!fill(file.Get()))
         return fail(errno);
     // Owner and group first: a change of owner clears set-id bits that the
     // mode then sets again.
@@ -315,6 +358,75 @@ int Folder::RenameEntry(const QByteArray& name, const Folder& to, const QByteArr
 int Folder::RemoveEntry(const QByteArray& name) const
 {
     return ::unlinkat(fd_.Get(), name.constData(), 0) == 0 ? 0 : errno;
+}
+
+int Folder::RemoveFolderEntry(const QByteArray& name) const
+{
+    return ::unlinkat(fd_.Get(), name.constData(), AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// A new entry is made under a free temporary name and then renamed over the
+// final one, so that the name always holds either the old or the new entry.
+template <typename Make>
+int MakeThenRename(int folder, const QByteArray& name, Make make)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        const QByteArray temporary = TemporaryNameFor(name);
+        if (make(temporary) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        if (::renameat(folder, temporary.constData(), folder, name.constData()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, temporary.constData(), 0);
+            return error;
+        }
+        return 0;
+    }
+    return EEXIST;
+}
+
+} // namespace
+
+int Folder::LinkEntry(const FileHandle& file, const QByteArray& name) const
+{
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.Get());
+    return MakeThenRename(fd_.Get(), name, [&](const QByteArray& temporary) {
+        return ::linkat(AT_FDCWD, self, fd_.Get(), temporary.constData(), AT_SYMLINK_FOLLOW);
+    });
+}
+
+int Folder::WriteLinkEntry(const QByteArray& name, const QByteArray& target) const
+{
+    return MakeThenRename(fd_.Get(), name, [&](const QByteArray& temporary) {
+        return ::symlinkat(target.constData(), fd_.Get(), temporary.constData());
+    });
+}
+
+bool FolderLiesWithin(const Folder& inner, const Folder& outer)
+{
+    const EntryStatus& target = outer.Status();
+    FileHandle current(::fcntl(inner.Descriptor(), F_DUPFD_CLOEXEC, 0));
+    struct stat st;
+    if (!current.IsOpen() || ::fstat(current.Get(), &st) != 0)
+        return false;
+    for (;;) {
+        if (st.st_dev == target.device && st.st_ino == target.inode)
+            return true;
+        FileHandle parent(::openat(current.Get(), "..", folderFlags));
+        struct stat up;
+        if (!parent.IsOpen() || ::fstat(parent.Get(), &up) != 0)
+            return false;
+        // The top of the tree is its own parent.
+        if (up.st_dev == st.st_dev && up.st_ino == st.st_ino)
+            return false;
+        current = std::move(parent);
+        st = up;
+    }
 }
 
 bool Folder::Lock(const std::function<bool()>& keepWaiting)
