@@ -115,7 +115,8 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     const QCommandLineOption link(QStringLiteral("link"));
     parser.addOptions({filter, dryRun});
     if (securing)
-        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs, outputDir, link});
+        parser.addOptions(
+            {encrypt, limit, optimise, level, settings, again, jobs, outputDir, link});
     // The command's own name stands where the parser expects the program's.
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText().toStdString()};
@@ -178,11 +179,11 @@ int BuildCommand(const SiteOptions& o, const ProtectionEngine& engine, const QSt
     PrintedReport report(true, o.run.dryRun);
     const SiteBuildTotals totals = BuildSite(o.paths.first(), o.outputDir, engine, build, report);
     report.ClearProgress();
-    PrintLine(stderr, FormatMessage(Tr("%d other files copied or linked, %d left as they were, "
-                                       "%d removed from the output folder"),
-                                    {QString::number(totals.copied),
-                                     QString::number(totals.unchanged),
-                                     QString::number(totals.removed)}));
+    PrintLine(stderr,
+              FormatMessage(Tr("%d other files copied or linked, %d left as they were, "
+                               "%d removed from the output folder"),
+                            {QString::number(totals.copied), QString::number(totals.unchanged),
+                             QString::number(totals.removed)}));
     return PrintSummary("%d secured, %d passed over, %d failed", totals.pages);
 }
 

@@ -145,9 +145,8 @@ Folder Folder::OpenBelow(const QString& base, const QString& relative, int& erro
 Folder Folder::OpenPath(const QByteArray& relative, int& error) const
 {
     Folder folder;
-    folder.fd_ = FileHandle(relative.isEmpty()
-                                ? ::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0)
-                                : OpenWithoutLinks(fd_.Get(), relative));
+    folder.fd_ = FileHandle(relative.isEmpty() ? ::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0)
+                                               : OpenWithoutLinks(fd_.Get(), relative));
     struct stat st;
     if (!folder.fd_.IsOpen() || ::fstat(folder.fd_.Get(), &st) != 0) {
         error = errno;
@@ -369,8 +368,7 @@ namespace {
 
 // A new entry is made under a free temporary name and then renamed over the
 // final one, so that the name always holds either the old or the new entry.
-template <typename Make>
-int MakeThenRename(int folder, const QByteArray& name, Make make)
+template <typename Make> int MakeThenRename(int folder, const QByteArray& name, Make make)
 {
     for (int tries = 0; tries < 100; ++tries) {
         const QByteArray temporary = TemporaryNameFor(name);

@@ -89,8 +89,8 @@ bool SameOutput(const Record& record, const EntryStatus& output)
                                             : EntryStatus::Type::Regular;
     if (output.type != type || output.inode != record.outInode)
         return false;
-    return folder || (output.size == record.outSize &&
-                      SameTime(output.modified, record.outModified));
+    return folder ||
+           (output.size == record.outSize && SameTime(output.modified, record.outModified));
 }
 
 void SetSource(Record& record, const EntryStatus& source)
@@ -212,9 +212,8 @@ bool ParseState(const std::string& text, Records& records)
         r.outSize = f[9].toLongLong(&ok[3]);
         ok[4] = ParseTime(f[3], r.modified) && ParseTime(f[4], r.changed) &&
                 ParseTime(f[10], r.outModified);
-        if (!path || path->isEmpty() || !std::all_of(std::begin(ok), std::end(ok), [](bool b) {
-                return b;
-            }))
+        if (!path || path->isEmpty() ||
+            !std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }))
             return false;
         records[*path] = r;
     }
@@ -360,8 +359,8 @@ public:
     Build(const QString& source, const QString& output, const ProtectionEngine& engine,
           const SiteBuildOptions& options, SiteRunReport& report)
         : sourcePath_(source), outputPath_(output), engine_(engine), options_(options),
-          report_(report), filter_(options.filter), configuration_(BuildConfiguration(engine, options.again)),
-          backupName_(BackupFolderName())
+          report_(report), filter_(options.filter),
+          configuration_(BuildConfiguration(engine, options.again)), backupName_(BackupFolderName())
     {
     }
 
@@ -370,7 +369,8 @@ public:
         int error = 0;
         sourceRoot_ = Folder::Open(sourcePath_, error);
         if (!sourceRoot_.IsOpen())
-            throw Failure(WithReason(Text("Unable to read %s", {sourcePath_}), error).toStdString());
+            throw Failure(
+                WithReason(Text("Unable to read %s", {sourcePath_}), error).toStdString());
         QString reason;
         if (!options_.dryRun && !kestrix::MakeFolders(outputPath_, &reason)) {
             throw Failure(
@@ -433,7 +433,8 @@ private:
         if (const int error = ListNames(source, names)) {
             // Nothing below an unreadable folder is removed from the output.
             kept_.push_back(relative);
-            Problem(relative, WithReason(Text("Unable to read %s", {SourceShown(relative)}), error));
+            Problem(relative,
+                    WithReason(Text("Unable to read %s", {SourceShown(relative)}), error));
             if (names.empty())
                 return;
         }
@@ -460,7 +461,8 @@ private:
                 const Folder below = source.OpenChild(name, error);
                 if (!below.IsOpen()) {
                     kept_.push_back(path);
-                    Problem(path, WithReason(Text("Unable to read %s", {SourceShown(path)}), error));
+                    Problem(path,
+                            WithReason(Text("Unable to read %s", {SourceShown(path)}), error));
                     continue;
                 }
                 Walk(below, output.IsOpen(), path);
@@ -476,8 +478,8 @@ private:
                 if (decoded.endsWith(QLatin1String(".kestrix"), Qt::CaseInsensitive))
                     continue;
                 item.kind = filter_.Matches(decoded) ? Kind::Page
-                            : options_.link         ? Kind::HardLink
-                                                    : Kind::Copy;
+                            : options_.link          ? Kind::HardLink
+                                                     : Kind::Copy;
                 break;
             }
             if (!item.special)
@@ -538,15 +540,15 @@ private:
             const auto now = present_.find(it->first);
             if (Kept(it->first))
                 next_.insert(*it);
-            else if (now == present_.end() || IsFolderKind(now->second) != IsFolderKind(it->second.kind))
+            else if (now == present_.end() ||
+                     IsFolderKind(now->second) != IsFolderKind(it->second.kind))
                 gone.emplace_back(it->first, it->second);
         }
         int index = 0;
         for (const auto& [path, record] : gone) {
             int error = 0;
-            const Folder folder = outputRoot_.IsOpen()
-                                      ? outputRoot_.OpenPath(ParentOf(path), error)
-                                      : Folder();
+            const Folder folder =
+                outputRoot_.IsOpen() ? outputRoot_.OpenPath(ParentOf(path), error) : Folder();
             if (!folder.IsOpen())
                 continue;
             const QByteArray name = NameOf(path);
@@ -587,8 +589,9 @@ private:
             if (Kept(item.relative))
                 continue;
             int error = 0;
-            const Folder parent =
-                outputRoot_.IsOpen() ? outputRoot_.OpenPath(ParentOf(item.relative), error) : Folder();
+            const Folder parent = outputRoot_.IsOpen()
+                                      ? outputRoot_.OpenPath(ParentOf(item.relative), error)
+                                      : Folder();
             if (!parent.IsOpen()) {
                 failedFolders_[item.relative] = error ? error : ENOENT;
                 continue;
@@ -777,13 +780,11 @@ private:
         int error = 0;
         FileHandle file = source.OpenEntry(name, status, error);
         if (status.type == EntryStatus::Type::Link || status.type == EntryStatus::Type::Other)
-            return fail(
-                Text("%s: This is not a plain file (a link or a device) and was passed over.",
-                     {shown}));
+            return fail(Text(
+                "%s: This is not a plain file (a link or a device) and was passed over.", {shown}));
         if (!file.IsOpen())
-            return fail(error == ENOENT
-                            ? Text("File %s does not exist", {shown})
-                            : WithReason(Text("Unable to read %s", {shown}), error));
+            return fail(error == ENOENT ? Text("File %s does not exist", {shown})
+                                        : WithReason(Text("Unable to read %s", {shown}), error));
         Record record;
         record.kind = item.kind;
         SetSource(record, status);

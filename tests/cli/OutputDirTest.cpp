@@ -123,7 +123,6 @@ std::string Secured(const QByteArray& text, int level = -1)
 class OutputDir : public ::testing::Test
 {
 public: // the cases' changes use the helpers
-
     QTemporaryDir dir;
 
     QString Path(const QString& relative) const { return dir.filePath(relative); }
@@ -149,9 +148,9 @@ public: // the cases' changes use the helpers
     }
     static void Link(const QString& target, const QString& path)
     {
-        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(),
-                            QFile::encodeName(path).constData()),
-                  0);
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()),
+            0);
     }
     Result Run(QStringList args)
     {
@@ -220,12 +219,12 @@ TEST_F(OutputDir, BuildsTheTreeAndLeavesTheSourceAsItWas)
         << r.err.toStdString();
     EXPECT_EQ(Joined(OutFiles()),
               Joined(QStringList{QStringLiteral(".hidden.html"), QStringLiteral(".hiddenfile"),
-                           QStringLiteral(".kestrix-build"), QStringLiteral("a"),
-                           QStringLiteral("a/b"), QStringLiteral("a/b/deep.htm"),
-                           QStringLiteral("done.html"), QStringLiteral("folder-link"),
-                           QStringLiteral("img"), QStringLiteral("img/logo.png"),
-                           QStringLiteral("index.html"), QStringLiteral("link-in.html"),
-                           QStringLiteral("link-out.html")}));
+                                 QStringLiteral(".kestrix-build"), QStringLiteral("a"),
+                                 QStringLiteral("a/b"), QStringLiteral("a/b/deep.htm"),
+                                 QStringLiteral("done.html"), QStringLiteral("folder-link"),
+                                 QStringLiteral("img"), QStringLiteral("img/logo.png"),
+                                 QStringLiteral("index.html"), QStringLiteral("link-in.html"),
+                                 QStringLiteral("link-out.html")}));
     for (const char* name : {"index.html", "a/b/deep.htm", ".hidden.html"})
         EXPECT_EQ(Read(Out(QLatin1String(name))).toStdString(), Secured(page)) << name;
     EXPECT_EQ(Read(Out(QStringLiteral("done.html"))), Read(Src(QStringLiteral("done.html"))));
@@ -277,10 +276,10 @@ struct RebuildCase
 {
     const char* name;
     std::function<void(OutputDir&)> change;
-    QStringList extra;       // options of the rebuild
-    QStringList written;     // output entries that change (the state aside)
-    const char* otherLine;   // the count of other files
-    const char* summary;     // the closing line
+    QStringList extra;     // options of the rebuild
+    QStringList written;   // output entries that change (the state aside)
+    const char* otherLine; // the count of other files
+    const char* summary;   // the closing line
 };
 
 void PrintTo(const RebuildCase& c, std::ostream* os)
@@ -325,9 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Rebuild,
     ::testing::Values(
         RebuildCase{"OnePageChanged",
-                    [](OutputDir& t) {
-                        t.Write(t.Src(QStringLiteral("a/b/deep.htm")), otherPage);
-                    },
+                    [](OutputDir& t) { t.Write(t.Src(QStringLiteral("a/b/deep.htm")), otherPage); },
                     {},
                     {QStringLiteral("a/b/deep.htm")},
                     "0 other files copied or linked, 5 left as they were, 0 removed from the "
@@ -442,7 +439,8 @@ TEST_F(OutputDir, RefusesAnOutputFolderInsideTheSourceOrAroundIt)
         {Src(), Src(), "The output folder is the folder it is built from"},
         {Src(QStringLiteral("a/new/deeper")), Src(),
          "The output folder is the folder it is built from"},
-        {Path(QStringLiteral("alias/out")), Src(), "The output folder is the folder it is built from"},
+        {Path(QStringLiteral("alias/out")), Src(),
+         "The output folder is the folder it is built from"},
         {Path(QString()), Src(), "The folder to build from lies in the output folder"},
     };
     for (const auto& c : cases) {
@@ -469,8 +467,9 @@ TEST_F(OutputDir, APlantedLinkInTheOutputNeverLeadsOutOfIt)
 
     const Result r = Build();
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral(": Its folder in the output folder is a link or not a "
-                                              "folder, so nothing was written there.")))
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral(": Its folder in the output folder is a link or not a "
+                                      "folder, so nothing was written there.")))
         << r.err.toStdString();
     EXPECT_EQ(Take(outside, true), outsideBefore);
     // The planted page link is replaced by the page, not written through.
