@@ -645,14 +645,14 @@ private:
         auto work = [&](std::vector<SiteFileResult>& results, int begin, int end) {
             QByteArray folderPath;
             Folder source, output;
-            int outputError = 0;
+            int outputError = 0, sourceError = 0;
             bool opened = false;
             for (int i = begin; i < end; ++i) {
                 const Item& item = items_[size_t(i)];
                 const QByteArray parent = ParentOf(item.relative);
                 if (!opened || parent != folderPath) {
-                    int error = 0;
-                    source = sourceRoot_.OpenPath(parent, error);
+                    sourceError = 0;
+                    source = sourceRoot_.OpenPath(parent, sourceError);
                     outputError = FolderError(item.relative);
                     output = Folder();
                     if (outputRoot_.IsOpen() && outputError == 0)
@@ -664,7 +664,7 @@ private:
                 }
                 SiteFileResult& result = results[size_t(i)];
                 try {
-                    DoItem(size_t(i), source, output, outputError, result);
+                    DoItem(size_t(i), source, sourceError, output, outputError, result);
                 } catch (const Failure& failure) {
                     result.messages.push_back(
                         {QString::fromStdString(failure.what()), ProgressMessage::Error});
@@ -708,8 +708,8 @@ private:
         Build& build_;
     };
 
-    void DoItem(size_t index, const Folder& source, const Folder& output, int outputError,
-                SiteFileResult& result)
+    void DoItem(size_t index, const Folder& source, int sourceError, const Folder& output,
+                int outputError, SiteFileResult& result)
     {
         const Item& item = items_[index];
         const QString shown = SourceShown(item.relative);
@@ -729,8 +729,11 @@ private:
             result.outcome = FileOutcome::PassedOver;
             return;
         }
+        // Its folder gone, or turned into a link, since the tree was read.
         if (!source.IsOpen())
-            return fail(Text("File %s does not exist", {shown}));
+            return fail(sourceError == ENOENT
+                            ? Text("File %s does not exist", {shown})
+                            : WithReason(Text("Unable to read %s", {shown}), sourceError));
         const EntryStatus out = output.IsOpen() ? output.StatusOf(name) : EntryStatus{};
         auto writeProblem = [&](int error) {
             if (error == ELOOP || error == ENOTDIR)
