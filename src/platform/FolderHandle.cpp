@@ -78,6 +78,27 @@ int OpenWithoutLinks(int base, const QByteArray& relative)
     return current.Release();
 }
 
+// A new entry is made under a free temporary name and then renamed over the
+// final one, so that the name always holds either the old or the new entry.
+template <typename Make> int MakeThenRename(int folder, const QByteArray& name, Make make)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        const QByteArray temporary = TemporaryNameFor(name);
+        if (make(temporary) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        if (::renameat(folder, temporary.constData(), folder, name.constData()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, temporary.constData(), 0);
+            return error;
+        }
+        return 0;
+    }
+    return EEXIST;
+}
+
 } // namespace
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
@@ -272,15 +293,14 @@ int Folder::WriteEntryWith(const QByteArray& name, const std::function<bool(int 
     const mode_t wanted = attributes.exact ? (attributes.permissions & 07777)
                                            : (attributes.permissions & 0777 & ~CurrentUmask());
     // A file without a name (O_TMPFILE) is complete and has its attributes
-    // before it is linked in; a replacement goes through a named temporary
-    // file renamed over the target.
+    // before it is linked in, so that a run killed meanwhile leaves nothing
+    // behind; a replacement is then linked under a temporary name renamed
+    // over the target at once. Where the file system has no such files, a
+    // named temporary file is written and renamed.
     FileHandle file;
     QByteArray temporary;
-    mode_t created = 0;
-    if (!replace) {
-        created = attributes.permissions & 0777 & ~CurrentUmask();
-        file = FileHandle(::openat(fd_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created));
-    }
+    mode_t created = attributes.permissions & 0777 & ~CurrentUmask();
+    file = FileHandle(::openat(fd_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created));
     if (!file.IsOpen()) {
         // A private file until it has its final attributes, or with them
         // (less the umask) from the start when it holds nothing private.
@@ -328,6 +348,11 @@ int Folder::WriteEntryWith(const QByteArray& name, const std::function<bool(int 
     if (temporary.isEmpty()) {
         char self[32];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.Get());
+        if (replace)
+            return MakeThenRename(fd_.Get(), name, [&](const QByteArray& temporaryName) {
+                return ::linkat(AT_FDCWD, self, fd_.Get(), temporaryName.constData(),
+                                AT_SYMLINK_FOLLOW);
+            });
         if (::linkat(AT_FDCWD, self, fd_.Get(), name.constData(), AT_SYMLINK_FOLLOW) != 0)
             return errno;
         return 0;
@@ -363,31 +388,6 @@ int Folder::RemoveFolderEntry(const QByteArray& name) const
 {
     return ::unlinkat(fd_.Get(), name.constData(), AT_REMOVEDIR) == 0 ? 0 : errno;
 }
-
-namespace {
-
-// A new entry is made under a free temporary name and then renamed over the
-// final one, so that the name always holds either the old or the new entry.
-template <typename Make> int MakeThenRename(int folder, const QByteArray& name, Make make)
-{
-    for (int tries = 0; tries < 100; ++tries) {
-        const QByteArray temporary = TemporaryNameFor(name);
-        if (make(temporary) != 0) {
-            if (errno == EEXIST)
-                continue;
-            return errno;
-        }
-        if (::renameat(folder, temporary.constData(), folder, name.constData()) != 0) {
-            const int error = errno;
-            ::unlinkat(folder, temporary.constData(), 0);
-            return error;
-        }
-        return 0;
-    }
-    return EEXIST;
-}
-
-} // namespace
 
 int Folder::LinkEntry(const FileHandle& file, const QByteArray& name) const
 {

@@ -438,6 +438,8 @@ private:
             if (names.empty())
                 return;
         }
+        if (output.IsOpen())
+            RemoveLeftTemporaries(output, names, relative);
         for (const QByteArray& name : names) {
             const QByteArray path = Join(relative, name);
             const QString decoded = QFile::decodeName(name);
@@ -496,6 +498,37 @@ private:
                 continue;
             }
             items_.push_back(std::move(item));
+        }
+    }
+
+    // A build killed while it named a file can leave the file under its
+    // temporary name ("." + name + "." + six characters + ".tmp") beside its
+    // place in the output: such files of the entries this build writes are
+    // removed, where they would otherwise be published.
+    void RemoveLeftTemporaries(const Folder& output, const std::vector<QByteArray>& sourceNames,
+                               const QByteArray& relative)
+    {
+        std::vector<QByteArray> names;
+        if (ListNames(output, names) != 0)
+            return;
+        for (const QByteArray& name : names) {
+            if (!IsAtomicWriteTemporary(QFile::decodeName(name)) || name.size() < 13)
+                continue;
+            const QByteArray stem = name.mid(1, name.size() - 1 - 11); // ".XXXXXX.tmp"
+            const bool ours = std::any_of(sourceNames.begin(), sourceNames.end(),
+                                          [&](const QByteArray& n) { return n.startsWith(stem); });
+            if (!ours || output.StatusOf(name).type != EntryStatus::Type::Regular)
+                continue;
+            SiteFileResult result;
+            result.path = OutputShown(Join(relative, name));
+            result.outcome = FileOutcome::NotAFile;
+            if (options_.dryRun)
+                result.dryRunText = Text("%s would be removed", {result.path});
+            else if (output.RemoveEntry(name) != 0)
+                continue;
+            ++totals_.removed;
+            if (options_.dryRun)
+                report_.FileDone(0, 1, result);
         }
     }
 

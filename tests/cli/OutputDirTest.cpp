@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -403,6 +404,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "1 other files copied or linked, 4 left as they were, 1 removed from the "
                     "output folder",
                     "0 secured, 5 passed over, 0 failed"},
+        RebuildCase{"TemporaryOfAKilledBuild",
+                    [](OutputDir& t) {
+                        // Beside a page of the build: removed; beside the
+                        // user's own file: theirs.
+                        t.Write(t.Out(QStringLiteral(".index.html.AbC123.tmp")), "half");
+                        t.Write(t.Out(QStringLiteral(".mine.txt.AbC123.tmp")), "mine");
+                    },
+                    {},
+                    {QStringLiteral(".mine.txt.AbC123.tmp")},
+                    "0 other files copied or linked, 5 left as they were, 1 removed from the "
+                    "output folder",
+                    "0 secured, 5 passed over, 0 failed"},
         RebuildCase{"LinkedInstead",
                     [](OutputDir&) {},
                     {QStringLiteral("--link")},
@@ -540,6 +553,45 @@ TEST_F(OutputDir, TwoBuildsAtOnceTakeTurns)
     EXPECT_TRUE(again.err.endsWith(QStringLiteral("0 secured, 300 passed over, 0 failed\n")))
         << again.err.toStdString();
     EXPECT_EQ(Changed(built, Take(Out(), true)), "");
+}
+
+TEST_F(OutputDir, ABuildKilledPartWayIsCompletedByTheNext)
+{
+    constexpr int pages = 800;
+    for (int i = 0; i < pages; ++i)
+        Write(Src(QStringLiteral("p%1/page%2.html").arg(i % 9).arg(i)), page);
+    ASSERT_EQ(Build().exitCode, 0);
+    // Every page changes, and the build is killed while it writes them.
+    for (int i = 0; i < pages; ++i)
+        Write(Src(QStringLiteral("p%1/page%2.html").arg(i % 9).arg(i)), otherPage);
+    for (int kill = 0; kill < 3; ++kill) {
+        QProcess process;
+        process.setProcessEnvironment(test::IsolatedEnvironment(dir));
+        process.start(QStringLiteral(KESTRIX_CLI_PATH),
+                      {QStringLiteral("secure"), QStringLiteral("--output-dir"), Out(), Src()});
+        ASSERT_TRUE(process.waitForStarted());
+        ::usleep(useconds_t(30000 + 40000 * kill));
+        process.kill();
+        process.waitForFinished();
+    }
+    const Result r = Build();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    for (int i = 0; i < pages; ++i)
+        ASSERT_EQ(Read(Out(QStringLiteral("p%1/page%2.html").arg(i % 9).arg(i))).toStdString(),
+                  Secured(otherPage))
+            << i;
+    const Snapshot built = Take(Out(), true);
+    const Result again = Build();
+    EXPECT_TRUE(
+        again.err.endsWith(QStringLiteral("0 secured, %1 passed over, 0 failed\n").arg(pages)))
+        << again.err.toStdString();
+    EXPECT_EQ(Changed(built, Take(Out(), true)), "");
+    // No temporary file of a killed write is left where it would be
+    // published.
+    for (const auto& [path, text] : built)
+        EXPECT_FALSE(QFileInfo(path).fileName().startsWith(u'.') &&
+                     path.endsWith(QLatin1String(".tmp")))
+            << path.toStdString();
 }
 
 TEST_F(OutputDir, UsageErrors)
