@@ -205,7 +205,10 @@ int SecureCommand(const QStringList& arguments)
     PrintedReport report(true, o.run.dryRun);
     const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
     report.ClearProgress();
-    return PrintSummary("%d secured, %d passed over, %d failed", totals);
+    // A dry run changed nothing, so its summary says what would have been done.
+    return PrintSummary(o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
+                                     : "%d secured, %d passed over, %d failed",
+                        totals);
 }
 
 int RestoreCommand(const QStringList& arguments)
@@ -217,7 +220,9 @@ int RestoreCommand(const QStringList& arguments)
     PrintedReport report(false, o.run.dryRun);
     const SiteRunTotals totals = RestoreSite(files, o.run, report);
     report.ClearProgress();
-    return PrintSummary("%d restored, %d passed over, %d failed", totals);
+    return PrintSummary(o.run.dryRun ? "%d would be restored, %d passed over, %d failed"
+                                     : "%d restored, %d passed over, %d failed",
+                        totals);
 }
 
 } // namespace kestrix
