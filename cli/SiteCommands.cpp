@@ -179,12 +179,18 @@ int BuildCommand(const SiteOptions& o, const ProtectionEngine& engine, const QSt
     PrintedReport report(true, o.run.dryRun);
     const SiteBuildTotals totals = BuildSite(o.paths.first(), o.outputDir, engine, build, report);
     report.ClearProgress();
+    // A dry run changed nothing, so its lines say what would have been done.
     PrintLine(stderr,
-              FormatMessage(Tr("%d other files copied or linked, %d left as they were, "
-                               "%d removed from the output folder"),
+              FormatMessage(o.run.dryRun ? Tr("%d other files would be copied or linked, %d left "
+                                              "as they were, %d would be removed from the "
+                                              "output folder")
+                                         : Tr("%d other files copied or linked, %d left as they "
+                                              "were, %d removed from the output folder"),
                             {QString::number(totals.copied), QString::number(totals.unchanged),
                              QString::number(totals.removed)}));
-    return PrintSummary("%d secured, %d passed over, %d failed", totals.pages);
+    return PrintSummary(o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
+                                     : "%d secured, %d passed over, %d failed",
+                        totals.pages);
 }
 
 } // namespace

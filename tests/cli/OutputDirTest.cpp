@@ -498,6 +498,11 @@ TEST_F(OutputDir, DryRunListsAndWritesNothing)
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, Src(QStringLiteral("index.html")) + QStringLiteral(" would be secured\n") +
                          Src(QStringLiteral("style.css")) + QStringLiteral(" would be copied\n"));
+    EXPECT_TRUE(r.err.endsWith(
+        QStringLiteral("1 other files would be copied or linked, 0 left as they were, 0 would be "
+                       "removed from the output folder\n1 would be secured, 0 passed over, 0 "
+                       "failed\n")))
+        << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(Out()));
 
     ASSERT_EQ(Build().exitCode, 0);
