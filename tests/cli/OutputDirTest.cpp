@@ -358,6 +358,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "0 other files copied or linked, 5 left as they were, 0 removed from the "
                     "output folder",
                     "3 secured, 2 passed over, 0 failed"},
+        RebuildCase{"OtherFilter",
+                    [](OutputDir&) {},
+                    // Only *.htm are pages now: the .html files are copied
+                    // as they are, as the filter says.
+                    {QStringLiteral("--filter"), QStringLiteral("*.htm")},
+                    {QStringLiteral(".hidden.html"), QStringLiteral("done.html"),
+                     QStringLiteral("index.html")},
+                    "3 other files copied or linked, 5 left as they were, 0 removed from the "
+                    "output folder",
+                    "0 secured, 2 passed over, 0 failed"},
         RebuildCase{"SourceFilesRemoved",
                     [](OutputDir& t) {
                         QFile::remove(t.Src(QStringLiteral("img/logo.png")));
