@@ -516,6 +516,12 @@ TEST_F(OutputDir, DryRunListsAndWritesNothing)
     EXPECT_FALSE(QFileInfo::exists(Out()));
 
     ASSERT_EQ(Build().exitCode, 0);
+    // What was built checks out against its source.
+    const test::CliOutput verify =
+        test::RunCli(dir, {QStringLiteral("verify"), QStringLiteral("--source"), Src(), Out()});
+    EXPECT_EQ(verify.exitCode, 0) << verify.err.constData();
+    EXPECT_TRUE(verify.err.endsWith("1 verified, 0 without backup, 0 failed\n"))
+        << verify.err.constData();
     QFile::remove(Src(QStringLiteral("style.css")));
     Write(Src(QStringLiteral("index.html")), otherPage);
     const Snapshot built = Take(Out(), true);
