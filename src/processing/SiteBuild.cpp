@@ -249,6 +249,20 @@ QString WithReason(const QString& message, int error)
     return message + QStringLiteral(": ") + SystemErrorText(error);
 }
 
+QString OutputInsideMessage(const QString& output, const QString& source)
+{
+    return Text("%s: The output folder is the folder it is built from, or lies in it (%s). "
+                "Choose an output folder outside it.",
+                {output, source});
+}
+
+QString SourceInsideMessage(const QString& source, const QString& output)
+{
+    return Text("%s: The folder to build from lies in the output folder (%s). Choose an output "
+                "folder outside it.",
+                {source, output});
+}
+
 // An entry of the source tree to be built.
 struct Item
 {
@@ -383,9 +397,10 @@ public:
                 WithReason(Text("Unable to write %s", {outputPath_}), error).toStdString());
         // Checked again on the folders opened: what is built into is what
         // was checked.
-        if (outputRoot_.IsOpen() && (FolderLiesWithin(outputRoot_, sourceRoot_) ||
-                                     FolderLiesWithin(sourceRoot_, outputRoot_)))
-            throw Failure(OutputFolderProblem(sourcePath_, outputPath_).toStdString());
+        if (outputRoot_.IsOpen() && FolderLiesWithin(outputRoot_, sourceRoot_))
+            throw Failure(OutputInsideMessage(outputPath_, sourcePath_).toStdString());
+        if (outputRoot_.IsOpen() && FolderLiesWithin(sourceRoot_, outputRoot_))
+            throw Failure(SourceInsideMessage(sourcePath_, outputPath_).toStdString());
         // Two builds into one folder take turns.
         if (outputRoot_.IsOpen())
             outputRoot_.Lock();
@@ -1051,13 +1066,9 @@ QString OutputFolderProblem(const QString& source, const QString& output)
         outputFolder = Folder::Open(existing, error);
     }
     if (outputFolder.IsOpen() && FolderLiesWithin(outputFolder, sourceFolder))
-        return FormatMessage(Tr("%s: The output folder is the folder it is built from, or lies "
-                                "in it (%s). Choose an output folder outside it."),
-                             {output, source});
+        return OutputInsideMessage(output, source);
     if (outputExists && FolderLiesWithin(sourceFolder, outputFolder))
-        return FormatMessage(Tr("%s: The folder to build from lies in the output folder (%s). "
-                                "Choose an output folder outside it."),
-                             {source, output});
+        return SourceInsideMessage(source, output);
     return {};
 }
 
