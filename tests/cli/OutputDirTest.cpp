@@ -479,12 +479,16 @@ TEST_F(OutputDir, APlantedLinkInTheOutputNeverLeadsOutOfIt)
     MakeTree();
     ASSERT_EQ(Build().exitCode, 0);
     const QString outside = Path(QStringLiteral("outside"));
-    const Snapshot outsideBefore = Take(outside, true);
     // A folder of the output and a page of it become links to the outside.
     QDir(Out(QStringLiteral("a"))).removeRecursively();
     Link(outside, Out(QStringLiteral("a")));
     QFile::remove(Out(QStringLiteral("index.html")));
     Link(Path(QStringLiteral("outside/secret.html")), Out(QStringLiteral("index.html")));
+    // The state too: read and replaced, never written through.
+    Write(Path(QStringLiteral("outside/state")), "kestrix-build\t1\n");
+    QFile::remove(Out(QStringLiteral(".kestrix-build")));
+    Link(Path(QStringLiteral("outside/state")), Out(QStringLiteral(".kestrix-build")));
+    const Snapshot outsideBefore = Take(outside, true);
     Write(Src(QStringLiteral("a/b/deep.htm")), otherPage);
     Write(Src(QStringLiteral("index.html")), otherPage);
 
@@ -498,6 +502,9 @@ TEST_F(OutputDir, APlantedLinkInTheOutputNeverLeadsOutOfIt)
     // The planted page link is replaced by the page, not written through.
     EXPECT_FALSE(QFileInfo(Out(QStringLiteral("index.html"))).isSymLink());
     EXPECT_EQ(Read(Out(QStringLiteral("index.html"))).toStdString(), Secured(otherPage));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("is not a build state this program wrote")));
+    EXPECT_FALSE(QFileInfo(Out(QStringLiteral(".kestrix-build"))).isSymLink());
+    EXPECT_EQ(Read(Path(QStringLiteral("outside/state"))), "kestrix-build\t1\n");
 }
 
 TEST_F(OutputDir, DryRunListsAndWritesNothing)
