@@ -486,6 +486,9 @@ private:
                 continue;
             }
             case EntryStatus::Type::Link:
+                // A kept input is left out, whether a file or a link to one.
+                if (decoded.endsWith(QLatin1String(".kestrix"), Qt::CaseInsensitive))
+                    continue;
                 item.kind = Kind::Link;
                 break;
             case EntryStatus::Type::Other:

@@ -187,6 +187,7 @@ public: // the cases' changes use the helpers
         Write(Src(QStringLiteral("Kestrix Backup/index.html")), page);
         Write(Src(QStringLiteral("a/Kestrix Backup/x.html")), page);
         Write(Src(QStringLiteral("input.kestrix")), page);
+        Link(QStringLiteral("input.kestrix"), Src(QStringLiteral("again.KESTRIX")));
         Write(Src(QStringLiteral(".kestrix-build")), "not a state");
     }
 
