@@ -38,9 +38,10 @@ make_site() {
   echo "site: $(grep -c '\.html$' "$work/pages") pages, $(grep -vc '\.html$' "$work/pages") other files, $(du -sh "$site" | cut -f1)"
 }
 
-# One timed run: "wall faults-major faults-minor peak-kB" on standard output.
+# One timed run: "wall faults-major faults-minor peak-kB user sys" on
+# standard output.
 timed() {
-  /usr/bin/time -f '%e %F %R %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
+  /usr/bin/time -f '%e %F %R %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
   tail -n 1 "$work/time"
 }
 # The run of median wall time among RUNS runs.
@@ -52,6 +53,6 @@ median_of() {
   printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}'
 }
 show() {
-  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak\n' "$1" $2 $3 $4 $5
+  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak  %6s s user  %6s s sys\n' \
+    "$1" $2 $3 $4 $5 $6 $7
 }
-

@@ -2,6 +2,9 @@
 # Times kestrix-cli verify and audit as a user runs them, on a site of real
 # pages (the installed Rust documentation), beside what they are measured
 # against:
+#   - secure of the site as it is, with --verify, with --report and with
+#     both, each on a fresh copy of the pages (what the check and the report
+#     cost; the user and system CPU times show it best on a busy machine);
 #   - verify of the site beside the secure run that secured it (the goal:
 #     at most twice its time);
 #   - audit of the site, with its backups and with them removed, beside
@@ -15,6 +18,30 @@ set -euo pipefail
 # shellcheck source=bench/rust-site.sh
 source "$(dirname "$0")/rust-site.sh" "$@"
 make_site
+
+# secure with its options, each run on a fresh copy of the pages.
+pristine="$work/pristine"
+cp -a "$site" "$pristine"
+secure_variant() {
+  local lines=() label="$1"
+  shift
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$site" "$work/report.jsonl"
+    cp -a "$pristine" "$site"
+    sync
+    lines+=("$(timed "$cli" secure -e -a --level 2 "$@" "$site")")
+  done
+  tail -n 1 "$work/stderr"
+  show "$label" $(printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}')
+}
+secure_variant "secure -e -a --level 2 (fresh copy)"
+secure_variant "secure -e -a --level 2 --verify" --verify
+secure_variant "secure ... --report FILE" --report "$work/report.jsonl"
+echo "report: $(wc -l <"$work/report.jsonl") lines, $(du -h "$work/report.jsonl" | cut -f1)"
+secure_variant "secure ... --verify --report FILE" --verify --report "$work/report.jsonl"
+rm -rf "$site"
+cp -a "$pristine" "$site"
+rm -rf "$pristine"
 
 sync
 secure=$(timed "$cli" secure -e -a --level 2 "$site")
