@@ -629,6 +629,10 @@ TEST_F(OutputDir, UsageErrors)
     const QStringList cases[] = {
         {QStringLiteral("--link"), Src()},
         {QStringLiteral("--output-dir"), Out(), Src(), Path(QStringLiteral("other"))},
+        {QStringLiteral("--report"), Path(QStringLiteral("r.jsonl")),
+         QStringLiteral("--output-dir"), Out(), Src()},
+        {QStringLiteral("-e"), QStringLiteral("--verify"), QStringLiteral("--output-dir"), Out(),
+         Src()},
     };
     for (const QStringList& args : cases)
         EXPECT_EQ(Run(args).exitCode, 2) << args.join(u' ').toStdString();
