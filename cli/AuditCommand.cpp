@@ -7,6 +7,7 @@
 #include "platform/Errors.h"
 #include "platform/MessageFormat.h"
 #include "processing/Backup.h"
+#include "processing/SiteBuild.h"
 #include "protection/ClearText.h"
 #include "protection/PageDecoder.h"
 #include "protection/SecurePage.h"
@@ -96,6 +97,9 @@ private:
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             const QString child = path + QLatin1Char('/') + QFile::decodeName(name);
+            // The build state of an output folder holds no text of any page.
+            if (S_ISREG(st.st_mode) && std::strcmp(name, buildStateName) == 0)
+                continue;
             if (S_ISREG(st.st_mode)) {
                 AuditFile file;
                 file.path = child;

@@ -6,6 +6,7 @@
 #include "platform/MessageFormat.h"
 #include "processing/FileProgress.h"
 #include "processing/FolderScan.h"
+#include "processing/SiteBuild.h"
 #include "processing/SiteRun.h"
 #include "protection/SecurePage.h"
 #include "support/SettingsStore.h"
@@ -88,12 +89,14 @@ public:
             ClearProgress();
         for (const ProgressMessage& message : result.messages)
             PrintLine(stderr, message.text);
-        if (listDryRun_ &&
-            (result.outcome == FileOutcome::Ready || result.outcome == FileOutcome::Restored)) {
+        if (listDryRun_ && (!result.dryRunText.isEmpty() || result.outcome == FileOutcome::Ready ||
+                            result.outcome == FileOutcome::Restored)) {
             std::fflush(stderr);
-            PrintLine(stdout, FormatMessage(securing_ ? Tr("%s would be secured")
-                                                      : Tr("%s would be restored"),
-                                            {result.path}));
+            PrintLine(stdout, !result.dryRunText.isEmpty()
+                                  ? result.dryRunText
+                                  : FormatMessage(securing_ ? Tr("%s would be secured")
+                                                            : Tr("%s would be restored"),
+                                                  {result.path}));
             std::fflush(stdout);
         }
         if (terminal_) {
@@ -132,6 +135,8 @@ struct SiteOptions
     bool filterGiven = false;
     SiteRunOptions run;
     QStringList paths;
+    QString outputDir; // build into this folder instead of securing in place
+    bool link = false;
     QString report; // --report FILE, empty without
 };
 
@@ -151,9 +156,13 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption verify(QStringLiteral("verify"));
+    const QCommandLineOption outputDir(QStringLiteral("output-dir"), QString(),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption link(QStringLiteral("link"));
     parser.addOptions({filter, dryRun, report});
     if (securing)
-        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs, verify});
+        parser.addOptions(
+            {encrypt, limit, optimise, level, settings, again, jobs, verify, outputDir, link});
     // The command's own name stands where the parser expects the program's.
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText().toStdString()};
@@ -193,6 +202,16 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     o.paths = parser.positionalArguments();
     if (o.paths.isEmpty())
         throw UsageError{"no PATH given"};
+    if (securing) {
+        o.outputDir = parser.value(outputDir);
+        o.link = parser.isSet(link);
+        if (o.link && !parser.isSet(outputDir))
+            throw UsageError{"--link is only for a build with --output-dir"};
+        if (parser.isSet(outputDir) && (o.outputDir.isEmpty() || o.paths.size() != 1))
+            throw UsageError{"--output-dir takes a folder, and one SRC folder to build from"};
+        if (parser.isSet(outputDir) && (o.run.verify || parser.isSet(report)))
+            throw UsageError{"--verify and --report are not available with --output-dir"};
+    }
     return o;
 }
 
@@ -230,6 +249,32 @@ int PrintSummary(const char* format, const char* doneName, const SiteRunTotals& 
     return totals.failed > 0 ? 1 : 0;
 }
 
+// "secure ... --output-dir DIR SRC": the secured copy of SRC built in DIR.
+int BuildCommand(const SiteOptions& o, const ProtectionEngine& engine, const QString& filter)
+{
+    SiteBuildOptions build;
+    build.again = o.run.again;
+    build.dryRun = o.run.dryRun;
+    build.jobs = o.run.jobs;
+    build.link = o.link;
+    build.filter = filter;
+    PrintedReport report(true, o.run.dryRun, nullptr);
+    const SiteBuildTotals totals = BuildSite(o.paths.first(), o.outputDir, engine, build, report);
+    report.ClearProgress();
+    // A dry run changed nothing, so its lines say what would have been done.
+    PrintLine(stderr,
+              FormatMessage(o.run.dryRun ? Tr("%d other files would be copied or linked, %d left "
+                                              "as they were, %d would be removed from the "
+                                              "output folder")
+                                         : Tr("%d other files copied or linked, %d left as they "
+                                              "were, %d removed from the output folder"),
+                            {QString::number(totals.copied), QString::number(totals.unchanged),
+                             QString::number(totals.removed)}));
+    return PrintSummary(o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
+                                     : "%d secured, %d passed over, %d failed",
+                        "secured", totals.pages, nullptr);
+}
+
 } // namespace
 
 int SecureCommand(const QStringList& arguments)
@@ -242,6 +287,8 @@ int SecureCommand(const QStringList& arguments)
     // As for a single page: the optimisation runs when it is asked for.
     engine.OptimiseActive = o.parts.testFlag(partOptimise);
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+    if (!o.outputDir.isEmpty())
+        return BuildCommand(o, engine, filter);
     const std::unique_ptr<JsonLinesWriter> lines = OpenReport(o);
     const SiteWorkList files = GatherSitePaths(o.paths, filter);
     PrintedReport report(true, ListsDryRun(o), lines.get());

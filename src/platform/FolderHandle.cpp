@@ -33,6 +33,7 @@ EntryStatus FromStat(const struct stat& st)
     status.group = st.st_gid;
     status.accessed = st.st_atim;
     status.modified = st.st_mtim;
+    status.changed = st.st_ctim;
     return status;
 }
 
@@ -75,6 +76,27 @@ int OpenWithoutLinks(int base, const QByteArray& relative)
         current = std::move(next);
     }
     return current.Release();
+}
+
+// A new entry is made under a free temporary name and then renamed over the
+// final one, so that the name always holds either the old or the new entry.
+template <typename Make> int MakeThenRename(int folder, const QByteArray& name, Make make)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        const QByteArray temporary = TemporaryNameFor(name);
+        if (make(temporary) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        if (::renameat(folder, temporary.constData(), folder, name.constData()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, temporary.constData(), 0);
+            return error;
+        }
+        return 0;
+    }
+    return EEXIST;
 }
 
 } // namespace
@@ -131,6 +153,21 @@ Folder Folder::OpenBelow(const QString& base, const QString& relative, int& erro
         return top;
     Folder folder;
     folder.fd_ = FileHandle(OpenWithoutLinks(top.Descriptor(), QFile::encodeName(relative)));
+    struct stat st;
+    if (!folder.fd_.IsOpen() || ::fstat(folder.fd_.Get(), &st) != 0) {
+        error = errno;
+        folder.fd_.Close();
+        return folder;
+    }
+    folder.status_ = FromStat(st);
+    return folder;
+}
+
+Folder Folder::OpenPath(const QByteArray& relative, int& error) const
+{
+    Folder folder;
+    folder.fd_ = FileHandle(relative.isEmpty() ? ::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0)
+                                               : OpenWithoutLinks(fd_.Get(), relative));
     struct stat st;
     if (!folder.fd_.IsOpen() || ::fstat(folder.fd_.Get(), &st) != 0) {
         error = errno;
@@ -207,6 +244,23 @@ FileHandle Folder::OpenEntry(const QByteArray& name, EntryStatus& status, int& e
     return file;
 }
 
+QByteArray Folder::LinkTarget(const QByteArray& name, int& error) const
+{
+    QByteArray target(256, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::readlinkat(fd_.Get(), name.constData(), target.data(), target.size());
+        if (n < 0) {
+            error = errno;
+            return {};
+        }
+        if (n < target.size()) {
+            target.truncate(n);
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
 bool Folder::MayWrite(const QByteArray& name, const EntryStatus& status) const
 {
     if (!(status.permissions & S_IWUSR))
@@ -227,18 +281,26 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
                        const NewFileAttributes& attributes, bool replace,
                        WriteDurability durability, ino_t* written) const
 {
+    return WriteEntryWith(
+        name, [bytes](int fd) { return WriteAll(fd, bytes); }, attributes, replace, durability,
+        written);
+}
+
+int Folder::WriteEntryWith(const QByteArray& name, const std::function<bool(int fd)>& fill,
+                           const NewFileAttributes& attributes, bool replace,
+                           WriteDurability durability, ino_t* written) const
+{
     const mode_t wanted = attributes.exact ? (attributes.permissions & 07777)
                                            : (attributes.permissions & 0777 & ~CurrentUmask());
     // A file without a name (O_TMPFILE) is complete and has its attributes
-    // before it is linked in; a replacement goes through a named temporary
-    // file renamed over the target.
+    // before it is linked in, so that a run killed meanwhile leaves nothing
+    // behind; a replacement is then linked under a temporary name renamed
+    // over the target at once. Where the file system has no such files, a
+    // named temporary file is written and renamed.
     FileHandle file;
     QByteArray temporary;
-    mode_t created = 0;
-    if (!replace) {
-        created = attributes.permissions & 0777 & ~CurrentUmask();
-        file = FileHandle(::openat(fd_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created));
-    }
+    mode_t created = attributes.permissions & 0777 & ~CurrentUmask();
+    file = FileHandle(::openat(fd_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created));
     if (!file.IsOpen()) {
         // A private file until it has its final attributes, or with them
         // (less the umask) from the start when it holds nothing private.
@@ -259,7 +321,7 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
             ::unlinkat(fd_.Get(), temporary.constData(), 0);
         return error;
     };
-    if (!WriteAll(file.Get(), bytes))
+    if (!fill(file.Get()))
         return fail(errno);
     // Owner and group first: a change of owner clears set-id bits that the
     // mode then sets again.
@@ -286,6 +348,11 @@ int Folder::WriteEntry(const QByteArray& name, std::string_view bytes,
     if (temporary.isEmpty()) {
         char self[32];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.Get());
+        if (replace)
+            return MakeThenRename(fd_.Get(), name, [&](const QByteArray& temporaryName) {
+                return ::linkat(AT_FDCWD, self, fd_.Get(), temporaryName.constData(),
+                                AT_SYMLINK_FOLLOW);
+            });
         if (::linkat(AT_FDCWD, self, fd_.Get(), name.constData(), AT_SYMLINK_FOLLOW) != 0)
             return errno;
         return 0;
@@ -315,6 +382,49 @@ int Folder::RenameEntry(const QByteArray& name, const Folder& to, const QByteArr
 int Folder::RemoveEntry(const QByteArray& name) const
 {
     return ::unlinkat(fd_.Get(), name.constData(), 0) == 0 ? 0 : errno;
+}
+
+int Folder::RemoveFolderEntry(const QByteArray& name) const
+{
+    return ::unlinkat(fd_.Get(), name.constData(), AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
+int Folder::LinkEntry(const FileHandle& file, const QByteArray& name) const
+{
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.Get());
+    return MakeThenRename(fd_.Get(), name, [&](const QByteArray& temporary) {
+        return ::linkat(AT_FDCWD, self, fd_.Get(), temporary.constData(), AT_SYMLINK_FOLLOW);
+    });
+}
+
+int Folder::WriteLinkEntry(const QByteArray& name, const QByteArray& target) const
+{
+    return MakeThenRename(fd_.Get(), name, [&](const QByteArray& temporary) {
+        return ::symlinkat(target.constData(), fd_.Get(), temporary.constData());
+    });
+}
+
+bool FolderLiesWithin(const Folder& inner, const Folder& outer)
+{
+    const EntryStatus& target = outer.Status();
+    FileHandle current(::fcntl(inner.Descriptor(), F_DUPFD_CLOEXEC, 0));
+    struct stat st;
+    if (!current.IsOpen() || ::fstat(current.Get(), &st) != 0)
+        return false;
+    for (;;) {
+        if (st.st_dev == target.device && st.st_ino == target.inode)
+            return true;
+        FileHandle parent(::openat(current.Get(), "..", folderFlags));
+        struct stat up;
+        if (!parent.IsOpen() || ::fstat(parent.Get(), &up) != 0)
+            return false;
+        // The top of the tree is its own parent.
+        if (up.st_dev == st.st_dev && up.st_ino == st.st_ino)
+            return false;
+        current = std::move(parent);
+        st = up;
+    }
 }
 
 bool Folder::Lock(const std::function<bool()>& keepWaiting)

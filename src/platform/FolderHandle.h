@@ -53,6 +53,7 @@ struct EntryStatus
     gid_t group = 0;
     timespec accessed{};
     timespec modified{};
+    timespec changed{}; // the status change time, which no program sets
 
     // The same file with the same content as far as the system tells: the
     // same device and inode, size and modification time.
@@ -94,6 +95,10 @@ public:
     // The folder's own status (taken when it was opened).
     const EntryStatus& Status() const { return status_; }
 
+    // Opens the folder `relative` below this one without following any
+    // link on the way (ELOOP or ENOTDIR when one is met). An empty
+    // `relative` opens this folder again.
+    Folder OpenPath(const QByteArray& relative, int& error) const;
     // Opens a sub-folder, never through a link (ELOOP, ENOTDIR otherwise).
     Folder OpenChild(const QByteArray& name, int& error) const;
     // Opens a sub-folder, creating it first when it does not exist; a new
@@ -106,6 +111,8 @@ public:
     // waiting on a FIFO or a device, and gives its status (fstat). The
     // handle is closed and `error` set when it cannot be opened.
     FileHandle OpenEntry(const QByteArray& name, EntryStatus& status, int& error) const;
+    // The target of a symbolic link entry; empty with `error` set otherwise.
+    QByteArray LinkTarget(const QByteArray& name, int& error) const;
     // Whether this user may replace the entry (a regular file with this
     // status): the owner's write bit, the user's access, a file system
     // mounted read-write. For root the owner's bit and the file system decide.
@@ -119,6 +126,22 @@ public:
     int WriteEntry(const QByteArray& name, std::string_view bytes,
                    const NewFileAttributes& attributes, bool replace, WriteDurability durability,
                    ino_t* written = nullptr) const;
+    // The same, the new file's content written by `fill` (given its
+    // descriptor; false with errno set on failure).
+    int WriteEntryWith(const QByteArray& name, const std::function<bool(int fd)>& fill,
+                       const NewFileAttributes& attributes, bool replace,
+                       WriteDurability durability, ino_t* written = nullptr) const;
+    // Gives an opened file (by its descriptor, so exactly the file that was
+    // checked) the name `name` in this folder as a further hard link,
+    // atomically replacing an entry of that name. 0 or errno (EXDEV when the
+    // file lies on another file system).
+    int LinkEntry(const FileHandle& file, const QByteArray& name) const;
+    // Creates a symbolic link `name` holding `target`, atomically replacing
+    // an entry of that name. 0 or errno.
+    int WriteLinkEntry(const QByteArray& name, const QByteArray& target) const;
+    // Removes an empty sub-folder. 0 or errno (ENOTEMPTY when it holds
+    // entries).
+    int RemoveFolderEntry(const QByteArray& name) const;
     // Renames an entry of this folder over `toName` in `to`. 0 or errno.
     int RenameEntry(const QByteArray& name, const Folder& to, const QByteArray& toName) const;
     // Removes an entry that is not a folder. 0 or errno.
@@ -147,6 +170,11 @@ private:
 // Reads a whole opened file; a regular file of the known size is taken as
 // complete once that many bytes are read. 0 or errno.
 int ReadAll(const FileHandle& file, off_t sizeHint, std::string& bytes);
+
+// True when the folder `inner` is `outer` or lies anywhere below it, as the
+// folders are on disk (links on the way to either were resolved when they
+// were opened).
+bool FolderLiesWithin(const Folder& inner, const Folder& outer);
 
 // The process's file-creation mask, read once.
 mode_t CurrentUmask();

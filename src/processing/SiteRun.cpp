@@ -83,8 +83,8 @@ void Count(SiteRunTotals& totals, FileOutcome outcome)
     }
 }
 
-// Works on the list in chunks, `jobs` chunks at a time, and reports each
-// result on this thread in list order.
+} // namespace
+
 SiteRunTotals RunInOrder(const QStringList& files, int jobs,
                          const std::function<void(std::vector<SiteFileResult>&, int, int)>& work,
                          SiteRunReport& report)
@@ -159,6 +159,8 @@ SiteRunTotals RunInOrder(const QStringList& files, int jobs,
         std::rethrow_exception(error);
     return totals;
 }
+
+namespace {
 
 // Consecutive files of one folder in a chunk, with the folder opened once.
 struct FolderGroup

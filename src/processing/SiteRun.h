@@ -53,6 +53,9 @@ struct SiteFileResult
     qint64 bytesAfter = -1;
     int level = -1;
     int parts = -1;
+    // In a dry run, what would be done when it is not "%s would be secured"
+    // or "%s would be restored" (empty: that line, or nothing to do).
+    QString dryRunText;
 };
 
 struct SiteRunTotals
@@ -70,6 +73,14 @@ public:
     virtual ~SiteRunReport() = default;
     virtual void FileDone(int index, int count, const SiteFileResult& result) = 0;
 };
+
+// Works on the entries of `paths` in chunks, `jobs` chunks at a time
+// (`work` fills the results of the entries from its first index up to its
+// second), and reports each result on this thread in list order, counted
+// by its outcome.
+SiteRunTotals RunInOrder(const QStringList& paths, int jobs,
+                         const std::function<void(std::vector<SiteFileResult>&, int, int)>& work,
+                         SiteRunReport& report);
 
 // The work list of a site run: the files, and for each the folder the user
 // named that holds it (a named file's own folder), below which no link is

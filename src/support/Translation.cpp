@@ -334,16 +334,23 @@ bool LoadLanguageFile(const QString& path)
     return loaded;
 }
 
+QString ApplicationLanguageFilePath()
+{
+    const QString folder =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return folder.isEmpty() ? QString()
+                            : folder + QLatin1Char('/') + QLatin1String(languageFileName);
+}
+
 void LoadApplicationLanguageFile()
 {
     // The engine's messages are looked up in the same table.
     SetMessageTranslator(
         [](std::string_view english) { return TranslateString(english, stringTableSection); });
-    QString folder =
-        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-    if (folder.isEmpty())
+    const QString path = ApplicationLanguageFilePath();
+    if (path.isEmpty())
         return;
-    LoadLanguageFile(folder + QLatin1Char('/') + QLatin1String(languageFileName));
+    LoadLanguageFile(path);
 }
 
 TranslationTable& ApplicationTranslationTable()

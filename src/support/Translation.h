@@ -65,6 +65,9 @@ bool LoadLanguageFile(const QString& path, TranslationTable& table);
 // Fills the application's table from a language file (replacing what it
 // held); a missing file leaves it empty and says nothing.
 bool LoadLanguageFile(const QString& path);
+// The language file the program loads: "lang.txt" in the folder of the
+// running executable (empty without an application object).
+QString ApplicationLanguageFilePath();
 // Loads "lang.txt" from the folder of the running executable into the
 // application's table, once, before any window exists.
 void LoadApplicationLanguageFile();
