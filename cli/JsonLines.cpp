@@ -215,7 +215,7 @@ void JsonLinesWriter::WriteFile(const ReportEntry& entry)
     Write(object);
 }
 
-void JsonLinesWriter::WriteTotals(std::initializer_list<std::pair<const char*, qint64>> counts)
+void JsonLinesWriter::WriteTotals(const std::vector<std::pair<const char*, qint64>>& counts)
 {
     JsonObject object;
     object.Add("outcome", "totals");

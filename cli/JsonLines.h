@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kestrix {
 
@@ -100,7 +101,7 @@ public:
     // are not valid text), outcome, message, bytes_before, bytes_after, level, parts.
     void WriteFile(const ReportEntry& entry);
     // The last line: {"outcome":"totals", name: count...}.
-    void WriteTotals(std::initializer_list<std::pair<const char*, qint64>> counts);
+    void WriteTotals(const std::vector<std::pair<const char*, qint64>>& counts);
     // Puts a file target in place. Throws Failure when any line could not be
     // written (a failed write does not stop the run; later lines are dropped).
     void Finish();

@@ -56,7 +56,14 @@ ReportEntry EntryOf(const SiteFileResult& result)
     ReportEntry entry;
     entry.path = result.path;
     entry.nativePath = result.nativePath;
-    entry.outcome = OutcomeName(result.outcome);
+    // A build copies (or links) the files that are not pages, and removes
+    // what an earlier build wrote of files gone from the source.
+    const bool copied =
+        result.buildAction == SiteFileResult::BuildAction::Copied &&
+        (result.outcome == FileOutcome::Ready || result.outcome == FileOutcome::Secured);
+    entry.outcome = result.buildAction == SiteFileResult::BuildAction::Removed ? "removed"
+                    : copied                                                   ? "copied"
+                             : OutcomeName(result.outcome);
     for (const ProgressMessage& message : result.messages)
         entry.message +=
             (entry.message.isEmpty() ? QString() : QStringLiteral("\n")) + message.text;
@@ -209,8 +216,6 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
             throw UsageError{"--link is only for a build with --output-dir"};
         if (parser.isSet(outputDir) && (o.outputDir.isEmpty() || o.paths.size() != 1))
             throw UsageError{"--output-dir takes a folder, and one SRC folder to build from"};
-        if (parser.isSet(outputDir) && (o.run.verify || parser.isSet(report)))
-            throw UsageError{"--verify and --report are not available with --output-dir"};
     }
     return o;
 }
@@ -235,15 +240,17 @@ std::unique_ptr<JsonLinesWriter> OpenReport(const SiteOptions& o)
 // The summary line, then the report's totals; a report that could not be
 // written is a failure of the run (thrown after the summary).
 int PrintSummary(const char* format, const char* doneName, const SiteRunTotals& totals,
-                 JsonLinesWriter* lines)
+                 JsonLinesWriter* lines,
+                 std::initializer_list<std::pair<const char*, qint64>> more = {})
 {
     PrintLine(stderr, FormatMessage(Tr(format), {QString::number(totals.done),
                                                  QString::number(totals.passedOver),
                                                  QString::number(totals.failed)}));
     if (lines) {
-        lines->WriteTotals({{doneName, totals.done},
-                            {"passed-over", totals.passedOver},
-                            {"failed", totals.failed}});
+        std::vector<std::pair<const char*, qint64>> counts = {
+            {doneName, totals.done}, {"passed-over", totals.passedOver}, {"failed", totals.failed}};
+        counts.insert(counts.end(), more.begin(), more.end());
+        lines->WriteTotals(counts);
         lines->Finish();
     }
     return totals.failed > 0 ? 1 : 0;
@@ -258,7 +265,9 @@ int BuildCommand(const SiteOptions& o, const ProtectionEngine& engine, const QSt
     build.jobs = o.run.jobs;
     build.link = o.link;
     build.filter = filter;
-    PrintedReport report(true, o.run.dryRun, nullptr);
+    build.verify = o.run.verify;
+    const std::unique_ptr<JsonLinesWriter> lines = OpenReport(o);
+    PrintedReport report(true, ListsDryRun(o), lines.get());
     const SiteBuildTotals totals = BuildSite(o.paths.first(), o.outputDir, engine, build, report);
     report.ClearProgress();
     // A dry run changed nothing, so its lines say what would have been done.
@@ -270,9 +279,11 @@ int BuildCommand(const SiteOptions& o, const ProtectionEngine& engine, const QSt
                                               "were, %d removed from the output folder"),
                             {QString::number(totals.copied), QString::number(totals.unchanged),
                              QString::number(totals.removed)}));
-    return PrintSummary(o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
-                                     : "%d secured, %d passed over, %d failed",
-                        "secured", totals.pages, nullptr);
+    return PrintSummary(
+        o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
+                     : "%d secured, %d passed over, %d failed",
+        "secured", totals.pages, lines.get(),
+        {{"copied", totals.copied}, {"unchanged", totals.unchanged}, {"removed", totals.removed}});
 }
 
 } // namespace

@@ -8,6 +8,9 @@
 #include "processing/Backup.h"
 #include "processing/FileMask.h"
 #include "processing/FileOperations.h"
+#include "processing/SiteRun.h"
+#include "protection/PageCharset.h"
+#include "protection/PageDecoder.h"
 #include "protection/SecurePage.h"
 #include "support/Translation.h"
 #include "support/VersionInfo.h"
@@ -23,6 +26,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -513,6 +517,12 @@ private:
                     ++totals_.pages.passedOver;
                 else
                     ++totals_.unchanged;
+                // Still a line of the report: every file of the source has one.
+                SiteFileResult result;
+                result.path = SourceShown(path);
+                if (!IsValidUtf8(std::string_view(path.constData(), size_t(path.size()))))
+                    result.nativePath = QFile::encodeName(sourcePath_) + '/' + path;
+                report_.FileDone(0, 1, result);
                 continue;
             }
             items_.push_back(std::move(item));
@@ -606,22 +616,26 @@ private:
             const EntryStatus status = folder.StatusOf(name);
             if (!SameOutput(record, status))
                 continue; // changed by the user since: theirs now
+            // Reported under the source's path it was built from.
+            const QString shownOut = OutputShown(path);
             SiteFileResult result;
-            result.path = OutputShown(path);
+            result.path = SourceShown(path);
             result.outcome = FileOutcome::NotAFile;
             if (options_.dryRun) {
-                result.dryRunText = Text("%s would be removed", {result.path});
+                result.dryRunText = Text("%s would be removed", {shownOut});
+                result.buildAction = SiteFileResult::BuildAction::Removed;
                 ++totals_.removed;
             } else {
                 error = IsFolderKind(record.kind) ? folder.RemoveFolderEntry(name)
                                                   : folder.RemoveEntry(name);
-                if (error == 0)
+                if (error == 0) {
+                    result.buildAction = SiteFileResult::BuildAction::Removed;
                     ++totals_.removed;
-                else if (error == ENOTEMPTY || error == EEXIST)
+                } else if (error == ENOTEMPTY || error == EEXIST)
                     next_[path] = record; // holds the user's files: kept, and known as ours
                 else {
                     result.messages.push_back(
-                        {WithReason(Text("Unable to remove %s", {result.path}), error),
+                        {WithReason(Text("Unable to remove %s", {shownOut}), error),
                          ProgressMessage::Error});
                     result.outcome = FileOutcome::Failed;
                     ++totals_.pages.failed;
@@ -694,6 +708,10 @@ private:
         results_.assign(items_.size(), std::nullopt);
         asItIs_.assign(items_.size(), 0);
         auto work = [&](std::vector<SiteFileResult>& results, int begin, int end) {
+            // The check's buffers, grown once for the pages of this part.
+            std::unique_ptr<DecodedPage> decoded;
+            if (options_.verify)
+                decoded = std::make_unique<DecodedPage>();
             QByteArray folderPath;
             Folder source, output;
             int outputError = 0, sourceError = 0;
@@ -714,8 +732,13 @@ private:
                     opened = true;
                 }
                 SiteFileResult& result = results[size_t(i)];
+                // A name that is not valid text keeps its bytes for a report.
+                if (!IsValidUtf8(
+                        std::string_view(item.relative.constData(), size_t(item.relative.size()))))
+                    result.nativePath = QFile::encodeName(sourcePath_) + '/' + item.relative;
                 try {
-                    DoItem(size_t(i), source, sourceError, output, outputError, result);
+                    DoItem(size_t(i), source, sourceError, output, outputError, decoded.get(),
+                           result);
                 } catch (const Failure& failure) {
                     result.messages.push_back(
                         {QString::fromStdString(failure.what()), ProgressMessage::Error});
@@ -760,7 +783,7 @@ private:
     };
 
     void DoItem(size_t index, const Folder& source, int sourceError, const Folder& output,
-                int outputError, SiteFileResult& result)
+                int outputError, DecodedPage* decoded, SiteFileResult& result)
     {
         const Item& item = items_[index];
         const QString shown = SourceShown(item.relative);
@@ -800,6 +823,9 @@ private:
         // No folder to write into, and not a dry run that would make it.
         const bool cannotWrite = !output.IsOpen() && !(options_.dryRun && outputError == ENOENT);
 
+        // Files that are not pages are copied (or linked), not secured.
+        if (item.kind != Kind::Page)
+            result.buildAction = SiteFileResult::BuildAction::Copied;
         if (item.kind == Kind::Link) {
             int error = 0;
             const QByteArray target = source.LinkTarget(name, error);
@@ -923,19 +949,37 @@ private:
         // A page secured already is published as it is, unless asked to
         // secure it again; its secured text is no clear text.
         const bool asItIs = IsSecuredPage(bytes) && !options_.again;
+        result.bytesBefore = qint64(bytes.size());
         if (asItIs) {
             result.messages.push_back({AlreadySecuredNote(shown), ProgressMessage::Note});
             // Recorded as a page (it is one), counted as passed over.
             asItIs_[index] = 1;
-        } else if (!engine_.SecurePage(bytes)) {
-            return fail(Text("An error occurred securing file %s", {shown}));
+        } else {
+            std::string original;
+            if (decoded)
+                original = bytes;
+            if (!engine_.SecurePage(bytes))
+                return fail(Text("An error occurred securing file %s", {shown}));
+            if (options_.alterSecuredText)
+                options_.alterSecuredText(bytes);
+            if (decoded) {
+                const QString problem = SecuredTextProblem(bytes, original, shown, *decoded);
+                if (!problem.isEmpty())
+                    return fail(problem);
+            }
+            result.level =
+                engine_.parts.testFlag(partEncrypt) ? engine_.settings.StrengthLevel : -1;
+            result.parts = int(engine_.parts);
         }
+        result.bytesAfter = qint64(bytes.size());
         if (cannotWrite)
             return writeProblem(outputError);
         if (options_.dryRun) {
             result.outcome = FileOutcome::Ready;
-            if (asItIs)
+            if (asItIs) {
                 result.dryRunText = Text("%s would be copied", {shown});
+                result.outcome = FileOutcome::PassedOver;
+            }
             return;
         }
         ino_t written = 0;
@@ -944,6 +988,9 @@ private:
         if (error)
             return writeProblem(error);
         Written(index, output, name, written, record, result);
+        // Copied as it is, not secured by this build.
+        if (asItIs)
+            result.outcome = FileOutcome::PassedOver;
     }
 
     static NewFileAttributes CopyAttributes(const EntryStatus& status)

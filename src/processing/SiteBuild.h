@@ -11,6 +11,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <string>
+
 namespace kestrix {
 
 struct ProtectionEngine;
@@ -33,6 +36,13 @@ struct SiteBuildOptions
     int jobs = 1;
     // The file filter that tells the pages.
     QString filter;
+    // Read each secured text back in memory and compare it with the page it
+    // was made from before it is written; a page that does not match is not
+    // written and counts as failed.
+    bool verify = false;
+    // Called with each secured text before that check, so that tests can
+    // make the check fail; not set in use.
+    std::function<void(std::string& secured)> alterSecuredText;
 };
 
 struct SiteBuildTotals

@@ -270,19 +270,28 @@ SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter)
     return unique;
 }
 
-void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages)
+QString SecuredTextProblem(const std::string& secured, const std::string& original,
+                           const QString& path, DecodedPage& decoded)
 {
-    const DecodeProblem unreadable = DecodeSecuredPage(file.secured, decoded);
+    const DecodeProblem unreadable = DecodeSecuredPage(secured, decoded);
     const VerifyProblem mismatch = unreadable == DecodeProblem::None
-                                       ? VerifyAgainstOriginal(decoded, file.original)
+                                       ? VerifyAgainstOriginal(decoded, original)
                                        : VerifyProblem::None;
     if (unreadable == DecodeProblem::None && mismatch == VerifyProblem::None)
-        return;
+        return {};
     const char* reason = unreadable != DecodeProblem::None ? DecodeProblemText(unreadable)
                                                            : VerifyProblemText(mismatch);
-    messages.AddError(FormatMessage(Tr("%s: The secured page does not read back to the page it "
-                                       "was made from, and the file was left as it is. %s"),
-                                    {file.path, Tr(reason)}));
+    return FormatMessage(Tr("%s: The secured page does not read back to the page it "
+                            "was made from, and the file was left as it is. %s"),
+                         {path, Tr(reason)});
+}
+
+void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages)
+{
+    const QString problem = SecuredTextProblem(file.secured, file.original, file.path, decoded);
+    if (problem.isEmpty())
+        return;
+    messages.AddError(problem);
     file.outcome = FileOutcome::Failed;
     file.secured.clear();
 }

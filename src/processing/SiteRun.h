@@ -53,6 +53,11 @@ struct SiteFileResult
     qint64 bytesAfter = -1;
     int level = -1;
     int parts = -1;
+    // What a build did beside securing: copied (or linked) a file that is
+    // not a page, or removed a file an earlier build wrote whose source is
+    // gone (or, in a dry run, would).
+    enum class BuildAction { None, Copied, Removed };
+    BuildAction buildAction = BuildAction::None;
     // In a dry run, what would be done when it is not "%s would be secured"
     // or "%s would be restored" (empty: that line, or nothing to do).
     QString dryRunText;
@@ -119,6 +124,11 @@ SiteRunTotals SecureSite(const SiteWorkList& work, const ProtectionEngine& engin
 // mismatch lists the reason, marks the file Failed and drops its secured
 // text, so that nothing of it is written.
 void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages);
+
+// The same check on two texts: empty when `secured` reads back to
+// `original`, else the message that names `path` and the reason.
+QString SecuredTextProblem(const std::string& secured, const std::string& original,
+                           const QString& path, DecodedPage& decoded);
 
 // Restores every file of the list from its backup, each folder's files
 // under the folder's lock.

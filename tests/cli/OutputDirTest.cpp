@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -629,13 +631,84 @@ TEST_F(OutputDir, UsageErrors)
     const QStringList cases[] = {
         {QStringLiteral("--link"), Src()},
         {QStringLiteral("--output-dir"), Out(), Src(), Path(QStringLiteral("other"))},
-        {QStringLiteral("--report"), Path(QStringLiteral("r.jsonl")),
-         QStringLiteral("--output-dir"), Out(), Src()},
-        {QStringLiteral("-e"), QStringLiteral("--verify"), QStringLiteral("--output-dir"), Out(),
+        {QStringLiteral("-a"), QStringLiteral("--verify"), QStringLiteral("--output-dir"), Out(),
          Src()},
     };
     for (const QStringList& args : cases)
         EXPECT_EQ(Run(args).exitCode, 2) << args.join(u' ').toStdString();
+}
+
+// A build's report, checked with --verify: one line per file with what was
+// done to it (pages secured with their sizes, level and parts; other files
+// copied; unchanged ones passed over on the rebuild), then the totals.
+TEST_F(OutputDir, ReportAndVerifyOfABuildAndARebuild)
+{
+    Write(Src(QStringLiteral("index.html")), page);
+    Write(Src(QStringLiteral("img/logo.png")), QByteArray("\x89PNG\r\n\x1a\n\0\1", 10));
+    Write(Src(QStringLiteral("done.html")), QByteArray::fromStdString(Secured(page)));
+    const struct
+    {
+        const char* run;
+        std::function<void()> change;        // before the run
+        std::map<QString, QString> outcomes; // path -> outcome
+        QString totals;
+    } runs[] = {
+        {"first",
+         nullptr,
+         {{QStringLiteral("index.html"), QStringLiteral("secured")},
+          {QStringLiteral("img/logo.png"), QStringLiteral("copied")},
+          {QStringLiteral("done.html"), QStringLiteral("passed-over")}},
+         QStringLiteral("secured 1 passed-over 1 failed 0 copied 1 unchanged 0 removed 0")},
+        {"unchanged",
+         nullptr,
+         {{QStringLiteral("index.html"), QStringLiteral("passed-over")},
+          {QStringLiteral("img/logo.png"), QStringLiteral("passed-over")},
+          {QStringLiteral("done.html"), QStringLiteral("passed-over")}},
+         QStringLiteral("secured 0 passed-over 2 failed 0 copied 0 unchanged 1 removed 0")},
+        {"image gone, page changed",
+         [&] {
+             QFile::remove(Src(QStringLiteral("img/logo.png")));
+             Write(Src(QStringLiteral("index.html")), otherPage);
+         },
+         {{QStringLiteral("index.html"), QStringLiteral("secured")},
+          {QStringLiteral("img/logo.png"), QStringLiteral("removed")},
+          {QStringLiteral("done.html"), QStringLiteral("passed-over")}},
+         QStringLiteral("secured 1 passed-over 1 failed 0 copied 0 unchanged 0 removed 1")},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.run);
+        if (r.change)
+            r.change();
+        const QString report = Path(QStringLiteral("build.jsonl"));
+        const Result run = Build({QStringLiteral("-e"), QStringLiteral("-a"), QStringLiteral("-o"),
+                                  QStringLiteral("--level"), QStringLiteral("3"),
+                                  QStringLiteral("--verify"), QStringLiteral("--report"), report});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QList<QByteArray> lines = Read(report).trimmed().split('\n');
+        ASSERT_EQ(lines.size(), 4) << Read(report).constData();
+        std::map<QString, QString> outcomes;
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject line = QJsonDocument::fromJson(lines[i]).object();
+            EXPECT_EQ(line[QStringLiteral("root")].toString(), Src());
+            const QString path = line[QStringLiteral("path")].toString();
+            outcomes[path] = line[QStringLiteral("outcome")].toString();
+            const bool secured = outcomes[path] == QLatin1String("secured");
+            EXPECT_EQ(line[QStringLiteral("level")].toInt(-1), secured ? 3 : -1)
+                << lines[i].constData();
+            EXPECT_EQ(line[QStringLiteral("parts")].toInt(-1), secured ? 7 : -1);
+            if (secured)
+                EXPECT_EQ(line[QStringLiteral("bytes_after")].toInteger(),
+                          QFileInfo(Out(path)).size());
+        }
+        EXPECT_EQ(outcomes, r.outcomes);
+        const QJsonObject totals = QJsonDocument::fromJson(lines[3]).object();
+        QStringList counted;
+        for (const char* name :
+             {"secured", "passed-over", "failed", "copied", "unchanged", "removed"})
+            counted << QLatin1String(name)
+                    << QString::number(totals[QLatin1String(name)].toInteger());
+        EXPECT_EQ(counted.join(u' '), r.totals);
+    }
 }
 
 } // namespace

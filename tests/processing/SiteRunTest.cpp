@@ -3,6 +3,7 @@
 #include "processing/SiteRun.h"
 #include "TreeHelpers.h"
 #include "processing/Backup.h"
+#include "processing/SiteBuild.h"
 #include "protection/SecurePage.h"
 
 #include <QDirIterator>
@@ -198,6 +199,23 @@ TEST(SiteRun, VerifyLeavesAPageWhoseSecuredTextDoesNotReadBackAsItWas)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        {
+            // The same check in a build into another folder: a page that
+            // does not read back is not written there.
+            QTemporaryDir built;
+            WriteTreeFile(built.filePath(QStringLiteral("site/page.html")), page);
+            SiteBuildOptions options;
+            options.verify = true;
+            options.alterSecuredText = c.alter;
+            options.filter = QStringLiteral("*.html");
+            Recorded report;
+            const SiteBuildTotals totals = kestrix::BuildSite(
+                built.filePath(QStringLiteral("site")), built.filePath(QStringLiteral("out")),
+                Engine(), options, report);
+            EXPECT_EQ(totals.pages.failed, c.outcome == FileOutcome::Failed ? 1 : 0);
+            EXPECT_EQ(QFileInfo::exists(built.filePath(QStringLiteral("out/page.html"))),
+                      c.outcome == FileOutcome::Secured);
+        }
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("page.html"));
         WriteTreeFile(path, page);
