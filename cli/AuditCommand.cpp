@@ -44,6 +44,7 @@ struct AuditFile
     bool inBackupFolder = false;
     // Filled by the first pass.
     int page = -1;       // its own index, when it is a secured page read back
+    int backupOf = -1;   // the page whose clear text it was read as
     std::u32string scan; // a secured page's text outside its content element
     QString problem;     // why it could not be read
 };
@@ -224,8 +225,14 @@ int AuditCommand(const QStringList& arguments)
     std::vector<ClearTextIndex::Part> parts;
     for (size_t j = 0; j < jobs; ++j)
         parts.push_back(index.NewPart());
+    // The files of backup folders, by path: only a page whose backup the
+    // walk found has its backup read.
     const std::string backupName = QFile::encodeName(BackupFolderName()).toStdString();
-    std::vector<std::string> backupPaths(files.size());
+    std::unordered_map<std::string_view, size_t> backupFiles;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].inBackupFolder)
+            backupFiles.emplace(files[i].path, i);
+    }
     InParallel(files.size(), jobs, [&](size_t i, size_t worker) {
         AuditFile& file = files[i];
         if (file.inBackupFolder)
@@ -241,8 +248,12 @@ int AuditCommand(const QStringList& arguments)
         // With a backup the loaders need not be undone: the layout
         // tells what of the page stands in clear.
         DecodedPage& decoded = room.decoded;
-        std::string backupPath = BackupPathOf(file.path, backupName);
-        const bool haveBackup = ReadRegularFile(backupPath.c_str(), room.backup) == 0;
+        auto backup = backupFiles.end();
+        if (!backupFiles.empty())
+            backup = backupFiles.find(BackupPathOf(file.path, backupName));
+        const bool haveBackup =
+            backup != backupFiles.end() &&
+            ReadRegularFile(files[backup->second].path.c_str(), room.backup) == 0;
         if ((haveBackup ? ReadSecuredLayout(bytes, decoded)
                         : DecodeSecuredPage(bytes, decoded, true)) != DecodeProblem::None)
             return; // searched whole, like any other file
@@ -250,29 +261,22 @@ int AuditCommand(const QStringList& arguments)
         file.scan = TextOutsideContent(decoded, room);
         if (haveBackup) {
             VisibleBodyText({room.backup.data(), room.backup.size()}, room.text);
-            backupPaths[i] = std::move(backupPath);
+            files[backup->second].backupOf = int(i);
         } else {
             NormaliseClearText(decoded.Content(), room.text);
         }
         parts[worker].AddPage(int(i), {room.text.data(), room.text.size()});
     });
     index.Finish(parts);
-    std::unordered_map<std::string_view, int> backupOf;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (!backupPaths[i].empty())
-            backupOf.emplace(backupPaths[i], int(i));
-    }
 
     // Second pass: every file searched for the pages' text. A backup read
     // as a page's clear text holds it whole.
     std::vector<std::vector<int>> leaks(files.size());
     InParallel(files.size(), jobs, [&](size_t i, size_t worker) {
         AuditFile& file = files[i];
-        if (file.inBackupFolder) {
-            if (const auto source = backupOf.find(file.path); source != backupOf.end()) {
-                leaks[i] = {source->second};
-                return;
-            }
+        if (file.backupOf >= 0) {
+            leaks[i] = {file.backupOf};
+            return;
         }
         if (file.page >= 0) {
             leaks[i] = index.FindLeaks(file.scan);

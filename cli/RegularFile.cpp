@@ -16,6 +16,15 @@ namespace kestrix {
 
 namespace {
 
+void SizeForReading(std::string& out, size_t size)
+{
+    out.resize(size);
+}
+void SizeForReading(UninitialisedBuffer<char>& out, size_t size)
+{
+    ResizeForWriting(out, size);
+}
+
 // Reads a file that is a regular file, not through a link, whole. Returns
 // 0 or the error number (ELOOP for a link, EINVAL for anything that is not
 // a regular file).
@@ -39,7 +48,7 @@ template <typename Buffer> int ReadInto(const char* path, Buffer& out)
     // the bytes the file had are read with one call, and a file that has
     // grown since shows it and is read on to its end.
     const auto known = size_t(st.st_size);
-    out.resize(known + 1);
+    SizeForReading(out, known + 1);
     size_t filled = 0;
     for (;;) {
         if (filled == out.size())

@@ -206,7 +206,7 @@ public:
 
     void Run(size_t begin, ClearTextBuffer& out)
     {
-        out.resize(end_ - begin);
+        ResizeForWriting(out, end_ - begin);
         char32_t* const start = out.data();
         char32_t* o = start;
         bool blank = true; // no blank at the start

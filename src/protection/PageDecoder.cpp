@@ -473,7 +473,7 @@ DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, boo
         if (!scrambled)
             return DecodeProblem::LoaderAltered;
         UninitialisedBuffer<char>& next = buffers[layer & 1];
-        next.resize(scrambled->size());
+        ResizeForWriting(next, scrambled->size());
         size_t written = 0;
         if (!Unscramble(*scrambled, key, false, next.data(), written))
             return DecodeProblem::LoaderAltered;
@@ -483,7 +483,7 @@ DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, boo
     const auto scrambled = LayerString(text);
     if (!scrambled)
         return DecodeProblem::LoaderAltered;
-    decoded.units.resize(scrambled->size());
+    ResizeForWriting(decoded.units, scrambled->size());
     size_t written = 0;
     if (!Unscramble(*scrambled, key, true, decoded.units.data(), written))
         return DecodeProblem::LoaderAltered;

@@ -1,6 +1,7 @@
 // Buffers that are written whole right after they are sized.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -25,5 +26,19 @@ template <typename T> struct UninitialisedAllocator : std::allocator<T>
     }
 };
 template <typename T> using UninitialisedBuffer = std::vector<T, UninitialisedAllocator<T>>;
+
+// Sizes a buffer that is about to be written whole to `size` elements. When
+// its room must grow, it grows to four times its room (at least a megabyte)
+// without copying what it held: a buffer used again for texts of many sizes
+// is then made anew only a few times, and memory never written costs
+// nothing, so the largest texts do not each take fresh memory.
+template <typename T> void ResizeForWriting(UninitialisedBuffer<T>& buffer, size_t size)
+{
+    if (size > buffer.capacity()) {
+        buffer.clear();
+        buffer.reserve(std::max({size, 4 * buffer.capacity(), (size_t(1) << 20) / sizeof(T)}));
+    }
+    buffer.resize(size);
+}
 
 } // namespace kestrix
