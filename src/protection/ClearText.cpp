@@ -654,7 +654,7 @@ template <typename Work> void OnThreads(size_t count, const Work& work)
 // Room for page texts is taken in blocks of this size (or one page's
 // size), windows in blocks of this many.
 constexpr size_t blockBytes = size_t(4) << 20;
-constexpr size_t entriesPerBlock = size_t(1) << 16;
+constexpr size_t entriesPerBlock = size_t(1) << 18;
 
 } // namespace
 
@@ -741,8 +741,9 @@ unsigned char* ClearTextIndex::Part::Room(size_t bytes)
 {
     if (freeBytes_ < bytes) {
         const size_t size = std::max(bytes, blockBytes);
-        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
-        free_ = blocks_.back().get();
+        blocks_.emplace_back();
+        blocks_.back().reserve(size);
+        free_ = blocks_.back().data();
         freeBytes_ = size;
     }
     return free_;
@@ -751,9 +752,11 @@ unsigned char* ClearTextIndex::Part::Room(size_t bytes)
 ClearTextIndex::Entry* ClearTextIndex::Part::NextEntry()
 {
     const size_t slot = entries_++ % entriesPerBlock;
-    if (slot == 0)
-        entryBlocks_.push_back(std::make_unique_for_overwrite<Entry[]>(entriesPerBlock));
-    return &entryBlocks_.back()[slot];
+    if (slot == 0) {
+        entryBlocks_.emplace_back();
+        entryBlocks_.back().reserve(entriesPerBlock);
+    }
+    return entryBlocks_.back().data() + slot;
 }
 
 void ClearTextIndex::Part::AddPage(int id, std::u32string_view text)
@@ -849,7 +852,8 @@ void ClearTextIndex::Finish(std::vector<Part>& parts)
         }
     }
     groupStarts_[groupCount] = place;
-    entries_ = std::make_unique_for_overwrite<Entry[]>(place);
+    entries_.clear();
+    ResizeForWriting(entries_, place);
 
     // Each part's windows into their groups, then each group put in order
     // and its buckets marked in the filter (the groups' buckets do not
@@ -858,15 +862,15 @@ void ClearTextIndex::Finish(std::vector<Part>& parts)
     OnThreads(parts.size(), [&](size_t p) {
         Part& part = parts[p];
         for (size_t e = 0; e < part.entries_; ++e) {
-            const Entry& entry = part.entryBlocks_[e / entriesPerBlock][e % entriesPerBlock];
+            const Entry& entry = part.entryBlocks_[e / entriesPerBlock].data()[e % entriesPerBlock];
             entries_[part.groupSizes_[Group(entry.key)]++] = entry;
         }
         part.entryBlocks_.clear();
     });
     OnThreads(threads, [&](size_t t) {
         for (size_t g = groupCount * t / threads; g < groupCount * (t + 1) / threads; ++g) {
-            Entry* const first = entries_.get() + groupStarts_[g];
-            Entry* const last = entries_.get() + groupStarts_[g + 1];
+            Entry* const first = entries_.data() + groupStarts_[g];
+            Entry* const last = entries_.data() + groupStarts_[g + 1];
             std::sort(first, last);
             for (const Entry* e = first; e != last; ++e) {
                 const size_t bucket = Bucket(e->key);
@@ -910,7 +914,7 @@ size_t ClearTextIndex::RunAround(const StoredPage& page, size_t at, std::u32stri
 std::vector<int> ClearTextIndex::FindLeaks(std::u32string_view text) const
 {
     std::vector<int> found;
-    if (text.size() < minChars_ || !entries_)
+    if (text.size() < minChars_ || entries_.empty())
         return found;
     // The pages found so far: few, so a list is quicker than a table that
     // would have to be cleared for every text.
@@ -921,8 +925,8 @@ std::vector<int> ClearTextIndex::FindLeaks(std::u32string_view text) const
         const size_t bucket = Bucket(key);
         if (filter_[bucket / 64] & (uint64_t(1) << (bucket % 64))) {
             const size_t group = Group(key);
-            const Entry* const first = entries_.get() + groupStarts_[group];
-            const Entry* const last = entries_.get() + groupStarts_[group + 1];
+            const Entry* const first = entries_.data() + groupStarts_[group];
+            const Entry* const last = entries_.data() + groupStarts_[group + 1];
             const Entry* e = std::lower_bound(first, last, Entry{key, 0, 0});
             for (; e != last && e->key == key; ++e) {
                 if (std::find(seen.begin(), seen.end(), e->id) != seen.end())

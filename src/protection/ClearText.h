@@ -79,10 +79,10 @@ public:
 
         size_t minChars_ = 1, window_ = 1, stride_ = 1;
         std::vector<StoredPage> pages_;
-        std::vector<std::unique_ptr<unsigned char[]>> blocks_; // the texts
+        std::vector<UninitialisedBuffer<unsigned char>> blocks_; // the texts
         unsigned char* free_ = nullptr;
         size_t freeBytes_ = 0;
-        std::vector<std::unique_ptr<Entry[]>> entryBlocks_; // the windows
+        std::vector<UninitialisedBuffer<Entry>> entryBlocks_; // the windows
         size_t entries_ = 0;
         std::vector<uint32_t> groupSizes_; // windows per group
     };
@@ -114,10 +114,10 @@ private:
     std::unique_ptr<Part> own_; // pages added straight to the index
     std::vector<StoredPage> pages_;
     std::vector<uint32_t> pageOfId_; // index into pages_ by id
-    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
-    std::unique_ptr<Entry[]> entries_;  // ordered by hash, page and place
-    std::vector<uint32_t> groupStarts_; // where each group of entries starts
-    std::vector<uint64_t> filter_;      // one bit per hash bucket
+    std::vector<UninitialisedBuffer<unsigned char>> blocks_;
+    UninitialisedBuffer<Entry> entries_;                     // ordered by hash, page and place
+    std::vector<uint32_t> groupStarts_;                      // where each group of entries starts
+    std::vector<uint64_t, LargeAllocator<uint64_t>> filter_; // one bit per hash bucket
 };
 
 } // namespace kestrix

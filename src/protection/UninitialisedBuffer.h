@@ -1,6 +1,8 @@
 // Buffers that are written whole right after they are sized.
 #pragma once
 
+#include "platform/LargeBuffer.h"
+
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -10,20 +12,25 @@ namespace kestrix {
 
 // An allocator whose elements are left uninitialised when a vector grows:
 // for buffers that are written whole right after they are sized, so that no
-// time goes into clearing them first.
-template <typename T> struct UninitialisedAllocator : std::allocator<T>
+// time goes into clearing them first. A megabyte or more is taken in large
+// pages (platform/LargeBuffer.h), so touching it costs a few page faults.
+template <typename T> struct UninitialisedAllocator
 {
+    using value_type = T;
     template <typename U> struct rebind
     {
         using other = UninitialisedAllocator<U>;
     };
     UninitialisedAllocator() = default;
     template <typename U> UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    T* allocate(size_t n) { return LargeAllocator<T>().allocate(n); }
+    void deallocate(T* memory, size_t n) { LargeAllocator<T>().deallocate(memory, n); }
     template <typename U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
     template <typename U, typename... Args> void construct(U* p, Args&&... args)
     {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
+    template <typename U> bool operator==(const UninitialisedAllocator<U>&) const { return true; }
 };
 template <typename T> using UninitialisedBuffer = std::vector<T, UninitialisedAllocator<T>>;
 
