@@ -35,15 +35,15 @@ template <typename T> struct UninitialisedAllocator
 template <typename T> using UninitialisedBuffer = std::vector<T, UninitialisedAllocator<T>>;
 
 // Sizes a buffer that is about to be written whole to `size` elements. When
-// its room must grow, it grows to four times its room (at least a megabyte)
-// without copying what it held: a buffer used again for texts of many sizes
-// is then made anew only a few times, and memory never written costs
-// nothing, so the largest texts do not each take fresh memory.
+// its room must grow, it grows to four times its room without copying what
+// it held: a buffer used again for texts of many sizes is then made anew
+// only a few times (memory never written costs nothing), so the largest
+// texts do not each take fresh memory.
 template <typename T> void ResizeForWriting(UninitialisedBuffer<T>& buffer, size_t size)
 {
     if (size > buffer.capacity()) {
         buffer.clear();
-        buffer.reserve(std::max({size, 4 * buffer.capacity(), (size_t(1) << 20) / sizeof(T)}));
+        buffer.reserve(std::max(size, 4 * buffer.capacity()));
     }
     buffer.resize(size);
 }
