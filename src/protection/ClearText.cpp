@@ -652,9 +652,9 @@ template <typename Work> void OnThreads(size_t count, const Work& work)
 }
 
 // Room for page texts is taken in blocks of this size (or one page's
-// size), windows in blocks of this many.
+// size), windows in blocks of a large page (2 MB).
 constexpr size_t blockBytes = size_t(4) << 20;
-constexpr size_t entriesPerBlock = size_t(1) << 18;
+template <typename T> constexpr size_t perBlock = (size_t(2) << 20) / sizeof(T);
 
 } // namespace
 
@@ -751,10 +751,10 @@ unsigned char* ClearTextIndex::Part::Room(size_t bytes)
 
 ClearTextIndex::Entry* ClearTextIndex::Part::NextEntry()
 {
-    const size_t slot = entries_++ % entriesPerBlock;
+    const size_t slot = entries_++ % perBlock<Entry>;
     if (slot == 0) {
         entryBlocks_.emplace_back();
-        entryBlocks_.back().reserve(entriesPerBlock);
+        entryBlocks_.back().reserve(perBlock<Entry>);
     }
     return entryBlocks_.back().data() + slot;
 }
@@ -862,7 +862,7 @@ void ClearTextIndex::Finish(std::vector<Part>& parts)
     OnThreads(parts.size(), [&](size_t p) {
         Part& part = parts[p];
         for (size_t e = 0; e < part.entries_; ++e) {
-            const Entry& entry = part.entryBlocks_[e / entriesPerBlock].data()[e % entriesPerBlock];
+            const Entry& entry = part.entryBlocks_[e / perBlock<Entry>].data()[e % perBlock<Entry>];
             entries_[part.groupSizes_[Group(entry.key)]++] = entry;
         }
         part.entryBlocks_.clear();
