@@ -2,17 +2,21 @@
 # Times kestrix-cli verify and audit as a user runs them, on a site of real
 # pages (the installed Rust documentation), beside what they are measured
 # against:
+#   - secure of the site as it is, with --verify, with --report and with
+#     both, each on a fresh copy of the pages (what the check and the report
+#     cost; the user and system CPU times show it best on a busy machine);
 #   - verify of the site beside the secure run that secured it (the goal:
 #     at most twice its time);
 #   - audit of the site, with its backups and with them removed, beside
 #     `grep -r -F` of one fixed string over the same tree (the goal: at
 #     most three times its time);
-# each as wall time, processor time (user + system), major and minor page
-# faults and peak resident memory (/usr/bin/time), the median of RUNS runs
-# for the quick ones. grep and audit run in turns, side by side, so that
-# their ratio holds on a shared machine; the load average is shown with
-# each group. With KESTRIX_CLI_BEFORE set to another build of kestrix-cli,
-# its audit runs in the same turns, for figures before and after a change.
+# each as wall time, major and minor page faults, peak resident memory and
+# user and system CPU time (/usr/bin/time), the median of RUNS runs for the
+# quick ones. grep and audit run in turns, side by side, so that their
+# ratio holds on a shared machine; the load average is shown with each
+# group. With KESTRIX_CLI_BEFORE set to another build of kestrix-cli, its
+# audit runs in the same turns, for figures before and after a change; with
+# TRUST_BENCH_AUDIT_ONLY=1 only the site is secured (once) and audited.
 # Usage: bench/trust-bench.sh [BUILD_DIR] [PAGES] [RUNS]
 #   defaults: build, 10000 pages, 3 runs
 set -euo pipefail
@@ -44,11 +48,11 @@ echo "site: $(wc -l <"$work/pages") pages, $(du -sh "$site" | cut -f1)"
 
 before="${KESTRIX_CLI_BEFORE:-}"
 
-# One timed run: "wall faults-major faults-minor peak-kB cpu" on standard
-# output.
+# One timed run: "wall faults-major faults-minor peak-kB user sys" on
+# standard output.
 timed() {
   /usr/bin/time -f '%e %F %R %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
-  tail -n 1 "$work/time" | awk '{printf "%s %s %s %s %.2f\n", $1, $2, $3, $4, $5 + $6}'
+  tail -n 1 "$work/time"
 }
 # The run of median wall time among RUNS runs.
 median_of() {
@@ -59,7 +63,8 @@ median_of() {
   printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}'
 }
 show() {
-  printf '%-34s %8s s  %6s s cpu  %6s major  %8s minor  %8s KB peak\n' "$1" $2 $6 $3 $4 $5
+  printf '%-34s %8s s  %6s major  %8s minor  %8s KB peak  %6s s user  %6s s sys\n' \
+    "$1" $2 $3 $4 $5 $6 $7
 }
 load() {
   echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -96,15 +101,43 @@ audit_beside_grep() {
   load
 }
 
+if [ -z "${TRUST_BENCH_AUDIT_ONLY:-}" ]; then
+# secure with its options, each run on a fresh copy of the pages.
+pristine="$work/pristine"
+cp -a "$site" "$pristine"
+secure_variant() {
+  local lines=() label="$1"
+  shift
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$site" "$work/report.jsonl"
+    cp -a "$pristine" "$site"
+    sync
+    lines+=("$(timed "$cli" secure -e -a --level 2 "$@" "$site")")
+  done
+  tail -n 1 "$work/stderr"
+  show "$label" $(printf '%s\n' "${lines[@]}" | sort -n | awk '{a[NR]=$0} END {print a[int((NR+1)/2)]}')
+}
+secure_variant "secure -e -a --level 2 (fresh copy)"
+secure_variant "secure -e -a --level 2 --verify" --verify
+secure_variant "secure ... --report FILE" --report "$work/report.jsonl"
+echo "report: $(wc -l <"$work/report.jsonl") lines, $(du -h "$work/report.jsonl" | cut -f1)"
+secure_variant "secure ... --verify --report FILE" --verify --report "$work/report.jsonl"
+rm -rf "$site"
+cp -a "$pristine" "$site"
+rm -rf "$pristine"
+fi
+
 sync
 secure=$(timed "$cli" secure -e -a --level 2 "$site")
 tail -n 1 "$work/stderr"
 show "secure -e -a --level 2" $secure
-verify=$(median_of "$cli" verify "$site")
-tail -n 1 "$work/stderr"
-show "verify" $verify
-awk -v a="${verify%% *}" -v b="${secure%% *}" \
-  'BEGIN {printf "verify / secure:                   %.2f (goal: at most 2)\n", a / b}'
+if [ -z "${TRUST_BENCH_AUDIT_ONLY:-}" ]; then
+  verify=$(median_of "$cli" verify "$site")
+  tail -n 1 "$work/stderr"
+  show "verify" $verify
+  awk -v a="${verify%% *}" -v b="${secure%% *}" \
+    'BEGIN {printf "verify / secure:                   %.2f (goal: at most 2)\n", a / b}'
+fi
 
 audit_beside_grep "backups in the tree" "$site"
 find "$site" -name 'Kestrix Backup' -type d -prune -exec rm -rf {} +

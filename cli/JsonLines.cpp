@@ -1,13 +1,13 @@
 #include "JsonLines.h"
 
 #include "CommandLine.h"
-#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
+#include "platform/OutputStream.h"
 #include "protection/PageCharset.h"
 
+#include <QDir>
 #include <QFile>
-
-#include <cstdio>
+#include <QFileInfo>
 
 namespace kestrix {
 
@@ -28,6 +28,16 @@ size_t Utf8Length(std::string_view s, size_t p)
     return IsValidUtf8(s.substr(p, n)) ? n : 0;
 }
 
+std::string_view View(const QByteArray& bytes)
+{
+    return std::string_view(bytes.constData(), size_t(bytes.size()));
+}
+
+QString AbsolutePath(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
 } // namespace
 
 std::string JsonString(std::string_view bytes)
@@ -38,9 +48,7 @@ std::string JsonString(std::string_view bytes)
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         const size_t n = Utf8Length(bytes, i);
         if (n == 0) {
-            out += "\\udc";
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            out += "\\ufffd";
             ++i;
             continue;
         }
@@ -80,6 +88,24 @@ std::string JsonString(std::string_view bytes)
     return out;
 }
 
+std::string PercentEncoded(std::string_view bytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const unsigned char c = static_cast<unsigned char>(byte);
+        if (c > 0x20 && c < 0x7F && c != '%') {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 void JsonObject::Key(std::string_view key)
 {
     text_ += text_.empty() ? "{" : ",";
@@ -90,8 +116,7 @@ void JsonObject::Key(std::string_view key)
 void JsonObject::Add(std::string_view key, const QString& text)
 {
     Key(key);
-    const QByteArray utf8 = text.toUtf8();
-    text_ += JsonString(std::string_view(utf8.constData(), size_t(utf8.size())));
+    text_ += JsonString(View(text.toUtf8()));
 }
 
 void JsonObject::Add(std::string_view key, const char* text)
@@ -100,39 +125,119 @@ void JsonObject::Add(std::string_view key, const char* text)
     text_ += JsonString(text);
 }
 
-void JsonObject::AddPath(std::string_view key, const QString& path)
-{
-    Key(key);
-    const QByteArray bytes = QFile::encodeName(path);
-    text_ += JsonString(std::string_view(bytes.constData(), size_t(bytes.size())));
-}
-
 void JsonObject::AddNumber(std::string_view key, qint64 value)
 {
     Key(key);
     text_ += value < 0 ? std::string("null") : std::to_string(value);
 }
 
-JsonLinesWriter::JsonLinesWriter(const QString& path) : path_(path)
+void JsonObject::AddBool(std::string_view key, bool value)
+{
+    Key(key);
+    text_ += value ? "true" : "false";
+}
+
+ReportRoots::ReportRoots(const QStringList& arguments) : arguments_(arguments)
+{
+    for (const QString& argument : arguments)
+        absolute_.append(AbsolutePath(argument));
+}
+
+int ReportRoots::IndexOf(const QString& path) const
+{
+    for (int i = 0; i < absolute_.size(); ++i) {
+        const QString& root = absolute_[i];
+        if (path == root || root == QLatin1String("/") ||
+            (path.startsWith(root) && path.size() > root.size() && path[root.size()] == u'/'))
+            return i;
+    }
+    return 0;
+}
+
+QString ReportRoots::Relative(const QString& path, int index) const
+{
+    const QString& root = absolute_[index];
+    if (path == root)
+        return QFileInfo(path).fileName();
+    return QDir(root).relativeFilePath(path);
+}
+
+QByteArray ReportRoots::RelativeNative(const QByteArray& nativePath, int index) const
+{
+    const QByteArray root = QFile::encodeName(absolute_[index]);
+    if (nativePath == root)
+        return nativePath.mid(nativePath.lastIndexOf('/') + 1);
+    const qsizetype skip = root.endsWith('/') ? root.size() : root.size() + 1;
+    return nativePath.startsWith(root) ? nativePath.mid(skip) : nativePath;
+}
+
+JsonLinesWriter::JsonLinesWriter(const QString& path, const QStringList& roots, bool dryRun)
+    : roots_(roots), dryRun_(dryRun),
+      out_(path == QLatin1String("-") ? std::make_unique<OutputStream>()
+                                      : std::make_unique<OutputStream>(path))
 {
 }
 
+JsonLinesWriter::~JsonLinesWriter() = default;
+
 void JsonLinesWriter::Write(const JsonObject& object)
 {
-    text_ += object.Text();
-    text_ += '\n';
+    std::lock_guard lock(mutex_);
+    if (!failure_.empty())
+        return;
+    try {
+        out_->Write(object.Text() + '\n');
+    } catch (const Failure& failure) {
+        failure_ = failure.what();
+    }
+}
+
+void JsonLinesWriter::WriteFile(const ReportEntry& entry)
+{
+    const int index = roots_.IndexOf(entry.path);
+    const QString& root = roots_.Argument(index);
+    JsonObject object;
+    object.Add("root", root);
+    object.Add("path", roots_.Relative(entry.path, index));
+    // The exact bytes of a name that is not valid text. (The arguments
+    // themselves reach the program as text already.)
+    if (!entry.nativePath.isEmpty() && !IsValidUtf8(View(entry.nativePath)))
+        object.Add("path_bytes",
+                   PercentEncoded(View(roots_.RelativeNative(entry.nativePath, index))).c_str());
+    object.Add("outcome", entry.outcome);
+    object.Add("message", entry.message);
+    object.AddNumber("bytes_before", entry.bytesBefore);
+    object.AddNumber("bytes_after", entry.bytesAfter);
+    object.AddNumber("level", entry.level);
+    object.AddNumber("parts", entry.parts);
+    if (dryRun_)
+        object.AddBool("dry_run", true);
+    Write(object);
+}
+
+void JsonLinesWriter::WriteTotals(std::initializer_list<std::pair<const char*, qint64>> counts)
+{
+    JsonObject object;
+    object.Add("outcome", "totals");
+    for (const auto& [name, count] : counts)
+        object.AddNumber(name, count);
+    if (dryRun_)
+        object.AddBool("dry_run", true);
+    Write(object);
 }
 
 void JsonLinesWriter::Finish()
 {
-    if (path_ == QLatin1String("-")) {
-        if (std::fwrite(text_.data(), 1, text_.size(), stdout) != text_.size() ||
-            std::fflush(stdout) != 0)
-            throw Failure(
-                Message("Unable to write %s", {QStringLiteral("standard output")}).toStdString());
-        return;
+    std::lock_guard lock(mutex_);
+    if (failure_.empty()) {
+        try {
+            out_->Commit();
+        } catch (const Failure& failure) {
+            failure_ = failure.what();
+        }
     }
-    WriteFileAtomically(path_, text_);
+    if (!failure_.empty())
+        throw Failure(failure_);
 }
 
 } // namespace kestrix

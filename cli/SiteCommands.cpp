@@ -1,6 +1,7 @@
 #include "SiteCommands.h"
 
 #include "CommandLine.h"
+#include "JsonLines.h"
 #include "platform/Errors.h"
 #include "platform/MessageFormat.h"
 #include "processing/FileProgress.h"
@@ -14,6 +15,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -29,24 +31,64 @@ void PrintLine(FILE* stream, const QString& text)
     std::fputs("\n", stream);
 }
 
-// Prints each file's messages as its turn comes, what a dry run would do,
-// and on a terminal a progress line that the next output replaces.
+// The report's name of an outcome. A dry run reports what would be done
+// (secured, restored) under the same names, its lines marked as a dry run.
+const char* OutcomeName(FileOutcome outcome)
+{
+    switch (outcome) {
+    case FileOutcome::Ready:
+    case FileOutcome::Secured:
+        return "secured";
+    case FileOutcome::Restored:
+        return "restored";
+    case FileOutcome::Failed:
+        return "failed";
+    case FileOutcome::NotAFile:
+    case FileOutcome::PassedOver:
+        break;
+    }
+    return "passed-over";
+}
+
+ReportEntry EntryOf(const SiteFileResult& result)
+{
+    ReportEntry entry;
+    entry.path = result.path;
+    entry.nativePath = result.nativePath;
+    entry.outcome = OutcomeName(result.outcome);
+    for (const ProgressMessage& message : result.messages)
+        entry.message +=
+            (entry.message.isEmpty() ? QString() : QStringLiteral("\n")) + message.text;
+    entry.bytesBefore = result.bytesBefore;
+    entry.bytesAfter = result.bytesAfter;
+    entry.level = result.level;
+    entry.parts = result.parts;
+    return entry;
+}
+
+// Prints each file's messages as its turn comes, what a dry run would do
+// (when `listDryRun`),
+// and on a terminal a progress line that the next output replaces; writes
+// each file's line of the report.
 class PrintedReport : public SiteRunReport
 {
 public:
-    PrintedReport(bool securing, bool dryRun)
-        : securing_(securing), dryRun_(dryRun), terminal_(::isatty(STDERR_FILENO) != 0)
+    PrintedReport(bool securing, bool listDryRun, JsonLinesWriter* lines)
+        : securing_(securing), listDryRun_(listDryRun), terminal_(::isatty(STDERR_FILENO) != 0),
+          lines_(lines)
     {
     }
     ~PrintedReport() override { ClearProgress(); }
 
     void FileDone(int index, int count, const SiteFileResult& result) override
     {
+        if (lines_)
+            lines_->WriteFile(EntryOf(result));
         if (!result.messages.empty())
             ClearProgress();
         for (const ProgressMessage& message : result.messages)
             PrintLine(stderr, message.text);
-        if (dryRun_ &&
+        if (listDryRun_ &&
             (result.outcome == FileOutcome::Ready || result.outcome == FileOutcome::Restored)) {
             std::fflush(stderr);
             PrintLine(stdout, FormatMessage(securing_ ? Tr("%s would be secured")
@@ -75,8 +117,9 @@ public:
 
 private:
     bool securing_;
-    bool dryRun_;
+    bool listDryRun_;
     bool terminal_;
+    JsonLinesWriter* lines_;
     bool progressShown_ = false;
 };
 
@@ -89,6 +132,7 @@ struct SiteOptions
     bool filterGiven = false;
     SiteRunOptions run;
     QStringList paths;
+    QString report; // --report FILE, empty without
 };
 
 SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
@@ -105,9 +149,11 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     const QCommandLineOption again(QStringLiteral("again"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    parser.addOptions({filter, dryRun});
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption verify(QStringLiteral("verify"));
+    parser.addOptions({filter, dryRun, report});
     if (securing)
-        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs});
+        parser.addOptions({encrypt, limit, optimise, level, settings, again, jobs, verify});
     // The command's own name stands where the parser expects the program's.
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText().toStdString()};
@@ -117,6 +163,9 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     o.filter = parser.value(filter);
     o.run.dryRun = parser.isSet(dryRun);
     o.run.jobs = 1;
+    o.report = parser.value(report);
+    if (parser.isSet(report) && o.report.isEmpty())
+        throw UsageError{"--report takes a file name, or - for standard output"};
     if (securing) {
         o.parts.setFlag(partEncrypt, parser.isSet(encrypt));
         o.parts.setFlag(partLimitAccess, parser.isSet(limit));
@@ -127,6 +176,11 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
         if (parser.isSet(level))
             o.level = ParseLevelValue(parser.value(level));
         o.run.again = parser.isSet(again);
+        o.run.verify = parser.isSet(verify);
+        // The check reads the scrambled content back: without it there is
+        // nothing to compare, and a check that checks nothing must not pass.
+        if (o.run.verify && !o.parts.testFlag(partEncrypt))
+            throw UsageError{"--verify reads the scrambled content back: it needs -e"};
         o.run.jobs = QThread::idealThreadCount();
         if (parser.isSet(jobs)) {
             bool ok = false;
@@ -142,11 +196,37 @@ SiteOptions ParseSiteArguments(const QStringList& arguments, bool securing)
     return o;
 }
 
-int PrintSummary(const char* format, const SiteRunTotals& totals)
+// Whether what a dry run would do is listed on standard output: not when
+// the report goes there (it holds the same), so that the list never breaks
+// into the report's lines.
+bool ListsDryRun(const SiteOptions& o)
+{
+    return o.run.dryRun && o.report != QLatin1String("-");
+}
+
+// The report opened before the run, so that one that cannot be written
+// stops the command before any file is touched.
+std::unique_ptr<JsonLinesWriter> OpenReport(const SiteOptions& o)
+{
+    if (o.report.isEmpty())
+        return nullptr;
+    return std::make_unique<JsonLinesWriter>(o.report, o.paths, o.run.dryRun);
+}
+
+// The summary line, then the report's totals; a report that could not be
+// written is a failure of the run (thrown after the summary).
+int PrintSummary(const char* format, const char* doneName, const SiteRunTotals& totals,
+                 JsonLinesWriter* lines)
 {
     PrintLine(stderr, FormatMessage(Tr(format), {QString::number(totals.done),
                                                  QString::number(totals.passedOver),
                                                  QString::number(totals.failed)}));
+    if (lines) {
+        lines->WriteTotals({{doneName, totals.done},
+                            {"passed-over", totals.passedOver},
+                            {"failed", totals.failed}});
+        lines->Finish();
+    }
     return totals.failed > 0 ? 1 : 0;
 }
 
@@ -162,11 +242,15 @@ int SecureCommand(const QStringList& arguments)
     // As for a single page: the optimisation runs when it is asked for.
     engine.OptimiseActive = o.parts.testFlag(partOptimise);
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+    const std::unique_ptr<JsonLinesWriter> lines = OpenReport(o);
     const SiteWorkList files = GatherSitePaths(o.paths, filter);
-    PrintedReport report(true, o.run.dryRun);
+    PrintedReport report(true, ListsDryRun(o), lines.get());
     const SiteRunTotals totals = SecureSite(files, engine, o.run, report);
     report.ClearProgress();
-    return PrintSummary("%d secured, %d passed over, %d failed", totals);
+    // A dry run changed nothing, so its summary says what would have been done.
+    return PrintSummary(o.run.dryRun ? "%d would be secured, %d passed over, %d failed"
+                                     : "%d secured, %d passed over, %d failed",
+                        "secured", totals, lines.get());
 }
 
 int RestoreCommand(const QStringList& arguments)
@@ -174,11 +258,14 @@ int RestoreCommand(const QStringList& arguments)
     const SiteOptions o = ParseSiteArguments(arguments, false);
     SettingsStore store = SettingsStore::OpenProductKey();
     const QString filter = o.filterGiven ? o.filter : StoredFileFilter(store);
+    const std::unique_ptr<JsonLinesWriter> lines = OpenReport(o);
     const SiteWorkList files = GatherSitePaths(o.paths, filter);
-    PrintedReport report(false, o.run.dryRun);
+    PrintedReport report(false, ListsDryRun(o), lines.get());
     const SiteRunTotals totals = RestoreSite(files, o.run, report);
     report.ClearProgress();
-    return PrintSummary("%d restored, %d passed over, %d failed", totals);
+    return PrintSummary(o.run.dryRun ? "%d would be restored, %d passed over, %d failed"
+                                     : "%d restored, %d passed over, %d failed",
+                        "restored", totals, lines.get());
 }
 
 } // namespace kestrix

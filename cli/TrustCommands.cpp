@@ -136,42 +136,6 @@ const char* OutcomeName(VerifyResult::Outcome outcome)
     return "";
 }
 
-struct GatheredFile
-{
-    QString path;
-    int root = 0; // the index of the PATH argument it was found under
-};
-
-// The work list as secure gathers it, each file with the argument it was
-// found under: a folder argument is the root of the files below it, a file
-// argument the root of itself.
-std::vector<GatheredFile> GatherWithRoots(const QStringList& roots, const QString& filter)
-{
-    std::vector<GatheredFile> files;
-    QStringList absolute;
-    for (const QString& root : roots)
-        absolute.append(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
-    for (const QString& path : GatherSitePaths(roots, filter).files) {
-        int root = 0;
-        for (int i = 0; i < absolute.size(); ++i) {
-            if (path == absolute[i] || path.startsWith(absolute[i] + QLatin1Char('/')) ||
-                absolute[i] == QLatin1String("/")) {
-                root = i;
-                break;
-            }
-        }
-        files.push_back({path, root});
-    }
-    return files;
-}
-
-QString RelativePath(const QString& path, const QString& absoluteRoot)
-{
-    if (path == absoluteRoot)
-        return QFileInfo(path).fileName();
-    return QDir(absoluteRoot).relativeFilePath(path);
-}
-
 VerifyResult VerifyPage(const QString& path, const QString& relative, const QString& source)
 {
     VerifyResult result;
@@ -253,34 +217,43 @@ int VerifyCommand(const QStringList& arguments)
     // it before any work.
     std::unique_ptr<JsonLinesWriter> lines;
     if (parser.isSet(report))
-        lines = std::make_unique<JsonLinesWriter>(parser.value(report));
+        lines = std::make_unique<JsonLinesWriter>(parser.value(report), roots);
 
-    const std::vector<GatheredFile> files = GatherWithRoots(roots, masks);
-    QStringList absoluteRoots;
-    for (const QString& root : roots)
-        absoluteRoots.append(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
+    const SiteWorkList work = GatherSitePaths(roots, masks);
+    const QStringList& files = work.files;
+    const ReportRoots located(roots);
 
     // The pages are read and decoded in parallel; the lines come out in the
     // work list's order.
-    std::vector<VerifyResult> results(files.size());
-    std::vector<QString> relatives(files.size());
-    for (size_t i = 0; i < files.size(); ++i)
-        relatives[i] = RelativePath(files[i].path, absoluteRoots[files[i].root]);
+    const size_t count = size_t(files.size());
+    std::vector<VerifyResult> results(count);
+    std::vector<QString> relatives(count);
+    for (size_t i = 0; i < count; ++i) {
+        const QString path = WorkListProblemPath(files[qsizetype(i)]);
+        relatives[i] = located.Relative(path, located.IndexOf(path));
+    }
     std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < files.size();)
-            results[i] = VerifyPage(files[i].path, relatives[i], sourceFolder);
+    auto verifyPages = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < count;) {
+            const QString& entry = files[qsizetype(i)];
+            if (IsWorkListProblem(entry)) {
+                results[i].outcome = VerifyResult::Failed;
+                results[i].message = WorkListProblemMessage(entry);
+                continue;
+            }
+            results[i] = VerifyPage(entry, relatives[i], sourceFolder);
+        }
     };
-    const int jobs = std::max(1, std::min(QThread::idealThreadCount(), int(files.size())));
+    const int jobs = std::max(1, std::min(QThread::idealThreadCount(), int(count)));
     std::vector<std::thread> workers;
     for (int j = 1; j < jobs; ++j)
-        workers.emplace_back(work);
-    work();
+        workers.emplace_back(verifyPages);
+    verifyPages();
     for (std::thread& worker : workers)
         worker.join();
 
     int verified = 0, withoutBackup = 0, failed = 0, passedOver = 0;
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         const VerifyResult& r = results[i];
         switch (r.outcome) {
         case VerifyResult::Verified:
@@ -300,31 +273,28 @@ int VerifyCommand(const QStringList& arguments)
         if (r.outcome != VerifyResult::Verified && !r.message.isEmpty())
             PrintLine(stderr, r.message);
         if (lines) {
-            JsonObject object;
-            object.AddPath("root", roots[files[i].root]);
-            object.AddPath("path", relatives[i]);
-            object.Add("outcome", OutcomeName(r.outcome));
-            object.Add("message", r.message);
-            object.AddNumber("bytes_before", r.bytesBefore);
-            object.AddNumber("bytes_after", r.bytesAfter);
-            object.AddNumber("level", r.level);
-            object.AddNumber("parts", r.parts);
-            lines->Write(object);
+            ReportEntry entry;
+            entry.path = WorkListProblemPath(files[qsizetype(i)]);
+            entry.nativePath = WorkListProblemNativePath(files[qsizetype(i)]);
+            entry.outcome = OutcomeName(r.outcome);
+            entry.message = r.message;
+            entry.bytesBefore = r.bytesBefore;
+            entry.bytesAfter = r.bytesAfter;
+            entry.level = r.level;
+            entry.parts = r.parts;
+            lines->WriteFile(entry);
         }
-    }
-    if (lines) {
-        JsonObject totals;
-        totals.Add("outcome", "totals");
-        totals.AddNumber("verified", verified);
-        totals.AddNumber("no-backup", withoutBackup);
-        totals.AddNumber("failed", failed);
-        totals.AddNumber("passed-over", passedOver);
-        lines->Write(totals);
-        lines->Finish();
     }
     PrintLine(stderr, FormatMessage(Tr("%d verified, %d without backup, %d failed"),
                                     {QString::number(verified), QString::number(withoutBackup),
                                      QString::number(failed)}));
+    if (lines) {
+        lines->WriteTotals({{"verified", verified},
+                            {"no-backup", withoutBackup},
+                            {"failed", failed},
+                            {"passed-over", passedOver}});
+        lines->Finish();
+    }
     return failed == 0 && withoutBackup == 0 ? 0 : 1;
 }
 

@@ -210,6 +210,7 @@ int ListFolderEntries(const QString& folder, bool followLink,
         const QByteArray bytes(name);
         entry.validName = IsValidName(bytes);
         entry.name = QFile::decodeName(bytes);
+        entry.nativeName = entry.validName ? QByteArray() : bytes;
         if (!visit(entry))
             break;
     }

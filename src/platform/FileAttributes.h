@@ -66,6 +66,9 @@ struct DirectoryEntry
     // False when the name's bytes are not valid text: `name` then holds a
     // replacement character and names no entry.
     bool validName = true;
+    // The name's bytes as the system has them, kept only when they are not
+    // valid text, so that what is reported of the entry can name it exactly.
+    QByteArray nativeName;
 };
 
 // Calls `visit` for every entry of the folder except "." and "..", hidden

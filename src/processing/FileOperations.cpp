@@ -124,9 +124,12 @@ bool IsInBackupFolder(const QString& path)
     return false;
 }
 
-QString WorkListProblem(const QString& path, const QString& message)
+QString WorkListProblem(const QString& path, const QString& message, const QByteArray& nativePath)
 {
-    return problemMark + path + problemMark + message;
+    QString entry = problemMark + path + problemMark + message;
+    if (!nativePath.isEmpty())
+        entry += problemMark + QString::fromLatin1(nativePath);
+    return entry;
 }
 
 bool IsWorkListProblem(const QString& entry)
@@ -145,7 +148,17 @@ QString WorkListProblemMessage(const QString& entry)
 {
     if (!IsWorkListProblem(entry))
         return entry;
-    return entry.mid(entry.indexOf(problemMark, 1) + 1);
+    const qsizetype start = entry.indexOf(problemMark, 1) + 1;
+    const qsizetype end = entry.indexOf(problemMark, start);
+    return end < 0 ? entry.mid(start) : entry.mid(start, end - start);
+}
+
+QByteArray WorkListProblemNativePath(const QString& entry)
+{
+    if (!IsWorkListProblem(entry))
+        return QByteArray();
+    const qsizetype end = entry.indexOf(problemMark, entry.indexOf(problemMark, 1) + 1);
+    return end < 0 ? QByteArray() : entry.mid(end + 1).toLatin1();
 }
 
 PageFolder::PageFolder(const QString& path, const QString& root) : path_(path)
@@ -361,8 +374,10 @@ SecuringFile SecureOneFile(const QString& path, const ProtectionEngine& engine,
 }
 
 FileOutcome RestoreFileIn(const QString& path, PageFolder& folder, MessageList& messages,
-                          bool dryRun, bool missingFails)
+                          bool dryRun, bool missingFails, FileSizes* sizes)
 {
+    FileSizes unused;
+    FileSizes& size = sizes ? *sizes : unused;
     FileOutcome outcome = FileOutcome::PassedOver;
     if (HandledBeforeOpening(path, outcome, messages))
         return outcome;
@@ -376,6 +391,8 @@ FileOutcome RestoreFileIn(const QString& path, PageFolder& folder, MessageList& 
     const EntryStatus page = folder.Handle().StatusOf(name);
     if (page.type == EntryStatus::Type::Folder)
         return FileOutcome::NotAFile;
+    if (page.type == EntryStatus::Type::Regular)
+        size.before = qint64(page.size);
     auto fail = [&](const QString& message) {
         messages.AddError(message);
         return FileOutcome::Failed;
@@ -398,11 +415,12 @@ FileOutcome RestoreFileIn(const QString& path, PageFolder& folder, MessageList& 
         if (page.type == EntryStatus::Type::Regular && !folder.Handle().MayWrite(name, page))
             return fail(Message("Unable to restore %s", path) + QStringLiteral(": ") +
                         Tr("The file is read only."));
-        if (dryRun)
-            return FileOutcome::Restored;
-        // One rename: the file is replaced by its backup, never missing.
-        if (const int moved = backup->RenameEntry(name, folder.Handle(), name))
-            return fail(WithReason(Message("Unable to restore %s", path), moved));
+        if (!dryRun) {
+            // One rename: the file is replaced by its backup, never missing.
+            if (const int moved = backup->RenameEntry(name, folder.Handle(), name))
+                return fail(WithReason(Message("Unable to restore %s", path), moved));
+        }
+        size.after = qint64(saved.size);
         return FileOutcome::Restored;
     }
     if (page.type == EntryStatus::Type::Link || page.type == EntryStatus::Type::Other)

@@ -147,8 +147,15 @@ SecuringFile SecureOneFile(const QString& path, const ProtectionEngine& engine,
 // when a file without backup cannot be read.
 // With `missingFails` a file that does not exist is listed ("File %s does
 // not exist") instead of being put back from its backup.
+// With `sizes`, the size of the file before (when it could be seen) and,
+// restored, after.
+struct FileSizes
+{
+    qint64 before = -1;
+    qint64 after = -1;
+};
 FileOutcome RestoreFileIn(const QString& path, PageFolder& folder, MessageList& messages,
-                          bool dryRun, bool missingFails = false);
+                          bool dryRun, bool missingFails = false, FileSizes* sizes = nullptr);
 
 // Restores one file by its path, under its folder's lock (waiting as
 // SecureOneFile does).
@@ -167,12 +174,17 @@ bool IsInBackupFolder(const QString& path);
 // A work-list entry that stands for a problem met while gathering (a folder
 // that cannot be listed, a name that is not valid text, a path too long):
 // the path and the message, marked so that the entry names no file. The
-// runs list its message as an error and count it failed.
-QString WorkListProblem(const QString& path, const QString& message);
+// runs list its message as an error and count it failed. `nativePath` is
+// the path's bytes as the system has them, given when they are not valid
+// text (the path then holds replacement characters).
+QString WorkListProblem(const QString& path, const QString& message,
+                        const QByteArray& nativePath = QByteArray());
 bool IsWorkListProblem(const QString& entry);
 // The path and the message of such an entry (the entry itself otherwise).
 QString WorkListProblemPath(const QString& entry);
 QString WorkListProblemMessage(const QString& entry);
+// The bytes given as `nativePath`; empty when none were.
+QByteArray WorkListProblemNativePath(const QString& entry);
 
 // Reads a plain file (a regular file, reached without following a link at
 // its last step, never waiting on a FIFO or a device). False when it is

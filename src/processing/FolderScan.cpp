@@ -50,8 +50,11 @@ bool FolderScanner::ScanBelow(const QString& folder, bool followLink)
 
     // What cannot be searched is not passed over in silence: it becomes an
     // entry that the run lists as failed.
-    auto problem = [&](const QString& at, const QString& message) {
-        workList_.append(WorkListProblem(at, message));
+    auto problem = [&](const QString& at, const QString& message,
+                       const QByteArray& nativeName = QByteArray()) {
+        workList_.append(WorkListProblem(
+            at, message,
+            nativeName.isEmpty() ? QByteArray() : QFile::encodeName(path) + nativeName));
         view_.ShowCount(CountText(workList_.size()));
     };
     auto unreadable = [&](const QString& at, int error) {
@@ -92,9 +95,11 @@ bool FolderScanner::ScanBelow(const QString& folder, bool followLink)
             if (entry.name == backupFolderName_ || entry.name == englishBackupFolderName_)
                 break;
             if (!entry.validName) {
-                problem(entryPath, FormatMessage(Tr("%s: The name is not valid text. The file was "
-                                                    "passed over."),
-                                                 {entryPath}));
+                problem(entryPath,
+                        FormatMessage(Tr("%s: The name is not valid text. The file was "
+                                         "passed over."),
+                                      {entryPath}),
+                        entry.nativeName);
                 break;
             }
             ScanBelow(entryPath, false);
@@ -110,9 +115,11 @@ bool FolderScanner::ScanBelow(const QString& folder, bool followLink)
                 break;
             if (filter_.Matches(entry.name)) {
                 if (!entry.validName)
-                    problem(entryPath, FormatMessage(Tr("%s: The name is not valid text. The file "
-                                                        "was passed over."),
-                                                     {entryPath}));
+                    problem(entryPath,
+                            FormatMessage(Tr("%s: The name is not valid text. The file "
+                                             "was passed over."),
+                                          {entryPath}),
+                            entry.nativeName);
                 else if (QFile::encodeName(entryPath).size() >= PATH_MAX)
                     unreadable(entryPath, ENAMETOOLONG);
                 else {

@@ -5,6 +5,7 @@
 #include "platform/FileAttributes.h"
 #include "platform/MessageFormat.h"
 #include "processing/FolderScan.h"
+#include "protection/PageDecoder.h"
 #include "protection/SecurePage.h"
 #include "support/Translation.h"
 
@@ -90,8 +91,10 @@ SiteRunTotals RunInOrder(const QStringList& files, int jobs,
 {
     const int count = int(files.size());
     std::vector<SiteFileResult> results(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         results[size_t(i)].path = WorkListProblemPath(files[i]);
+        results[size_t(i)].nativePath = WorkListProblemNativePath(files[i]);
+    }
     SiteRunTotals totals;
     auto deliver = [&](int i) {
         Count(totals, results[size_t(i)].outcome);
@@ -265,12 +268,44 @@ SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter)
     return unique;
 }
 
+void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages)
+{
+    const DecodeProblem unreadable = DecodeSecuredPage(file.secured, decoded);
+    const VerifyProblem mismatch = unreadable == DecodeProblem::None
+                                       ? VerifyAgainstOriginal(decoded, file.original)
+                                       : VerifyProblem::None;
+    if (unreadable == DecodeProblem::None && mismatch == VerifyProblem::None)
+        return;
+    const char* reason = unreadable != DecodeProblem::None ? DecodeProblemText(unreadable)
+                                                           : VerifyProblemText(mismatch);
+    messages.AddError(FormatMessage(Tr("%s: The secured page does not read back to the page it "
+                                       "was made from, and the file was left as it is. %s"),
+                                    {file.path, Tr(reason)}));
+    file.outcome = FileOutcome::Failed;
+    file.secured.clear();
+}
+
 SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engine,
                          const SiteRunOptions& options, SiteRunReport& report)
 {
     TouchedFileSystems touched;
+    const int level = engine.parts.testFlag(partEncrypt) ? engine.settings.StrengthLevel : -1;
+    // The check's buffers, handed from chunk to chunk so that each job
+    // reuses grown ones instead of making new ones for every chunk.
+    std::mutex spareMutex;
+    std::vector<std::unique_ptr<DecodedPage>> spare;
     auto work = [&](std::vector<SiteFileResult>& results, int begin, int end) {
         std::vector<SecuringFile> prepared(size_t(end - begin));
+        std::unique_ptr<DecodedPage> decoded;
+        if (options.verify) {
+            std::lock_guard lock(spareMutex);
+            if (spare.empty()) {
+                decoded = std::make_unique<DecodedPage>();
+            } else {
+                decoded = std::move(spare.back());
+                spare.pop_back();
+            }
+        }
         std::vector<FolderGroup> groups = GroupByFolder(list, begin, end);
         // Checked, read, secured in memory and backed up, a folder at a
         // time under its lock.
@@ -290,10 +325,26 @@ SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engin
                     file.path = result.path;
                     file.outcome = FileOutcome::Failed;
                 }
+                if (file.outcome == FileOutcome::Ready) {
+                    result.bytesBefore = qint64(file.original.size());
+                    if (options.alterSecuredText)
+                        options.alterSecuredText(file.secured);
+                    if (options.verify)
+                        CheckSecuredText(file, *decoded, messages);
+                }
+                if (file.outcome == FileOutcome::Ready) {
+                    result.bytesAfter = qint64(file.secured.size());
+                    result.level = level;
+                    result.parts = int(engine.parts);
+                }
                 if (!options.dryRun)
                     WriteBackup(file, folder, messages, WriteDurability::Deferred);
             }
             folder.Unlock();
+        }
+        if (decoded) {
+            std::lock_guard lock(spareMutex);
+            spare.push_back(std::move(decoded));
         }
         if (options.dryRun) {
             for (int i = begin; i < end; ++i)
@@ -326,6 +377,8 @@ SiteRunTotals SecureSite(const SiteWorkList& list, const ProtectionEngine& engin
                 CollectedMessages messages(result.messages);
                 WriteSecured(file, folder, messages, WriteDurability::Deferred);
                 result.outcome = file.outcome;
+                if (file.outcome != FileOutcome::Secured)
+                    result.bytesAfter = result.level = result.parts = -1;
                 file = SecuringFile{};
             }
             folder.Unlock();
@@ -348,8 +401,11 @@ SiteRunTotals RestoreSite(const SiteWorkList& list, const SiteRunOptions& option
                 SiteFileResult& result = results[size_t(i)];
                 CollectedMessages messages(result.messages);
                 try {
-                    result.outcome =
-                        RestoreFileIn(list.files[i], folder, messages, options.dryRun, true);
+                    FileSizes sizes;
+                    result.outcome = RestoreFileIn(list.files[i], folder, messages, options.dryRun,
+                                                   true, &sizes);
+                    result.bytesBefore = sizes.before;
+                    result.bytesAfter = sizes.after;
                 } catch (const Failure& failure) {
                     messages.AddError(QString::fromStdString(failure.what()));
                     result.outcome = FileOutcome::Failed;

@@ -10,10 +10,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace kestrix {
 
+struct DecodedPage;
 struct ProtectionEngine;
 
 struct SiteRunOptions
@@ -25,14 +28,31 @@ struct SiteRunOptions
     bool dryRun = false;
     // Files worked on at the same time (at least 1).
     int jobs = 1;
+    // Read each secured text back in memory and compare it with the page
+    // it was made from before anything is written; a page that does not
+    // match is left as it is and counts as failed.
+    bool verify = false;
+    // Called with each secured text before that check, so that tests can
+    // make the check fail; not set in use.
+    std::function<void(std::string& secured)> alterSecuredText;
 };
 
 // What happened to one file of the work list.
 struct SiteFileResult
 {
     QString path;
+    // The path's bytes as the system has them, when they are not valid text
+    // (the path then holds replacement characters); empty otherwise.
+    QByteArray nativePath;
     FileOutcome outcome = FileOutcome::PassedOver;
     std::vector<ProgressMessage> messages;
+    // For a report, -1 where not known: the file's size before and after
+    // (secured, restored, or in a dry run would be), and the strength level
+    // and the parts (ProtectionParts) it was secured with.
+    qint64 bytesBefore = -1;
+    qint64 bytesAfter = -1;
+    int level = -1;
+    int parts = -1;
 };
 
 struct SiteRunTotals
@@ -81,6 +101,13 @@ SiteWorkList GatherSitePaths(const QStringList& paths, const QString& filter);
 // file that was read is replaced.
 SiteRunTotals SecureSite(const SiteWorkList& work, const ProtectionEngine& engine,
                          const SiteRunOptions& options, SiteRunReport& report);
+
+// The check of `verify` for a prepared file (Ready): its secured text read
+// back in memory (`decoded` lends its buffers) and compared with its
+// original as the verify command compares a page with its backup. On a
+// mismatch lists the reason, marks the file Failed and drops its secured
+// text, so that nothing of it is written.
+void CheckSecuredText(SecuringFile& file, DecodedPage& decoded, MessageList& messages);
 
 // Restores every file of the list from its backup, each folder's files
 // under the folder's lock.

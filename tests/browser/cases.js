@@ -3,7 +3,8 @@
 // same rendering as the original, or a difference, and why (and for some,
 // whether every element keeps its place on the page). A case whose
 // outcome is not the expected one fails the test, so a change in what
-// securing does to such pages is noticed and the README's table kept true.
+// securing does to such pages is noticed and the table of docs/browser-proof.md
+// (and the README's summary of it) kept true.
 'use strict';
 const fs = require('fs');
 const path = require('path');

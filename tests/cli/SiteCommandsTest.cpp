@@ -103,6 +103,7 @@ TEST_F(SiteCommands, SecuresASiteOnceAndRestoresIt)
     r = Run({QStringLiteral("restore"), QStringLiteral("--dry-run"), Site()});
     EXPECT_EQ(r.out, index + QStringLiteral(" would be restored\n") + deep +
                          QStringLiteral(" would be restored\n"));
+    EXPECT_EQ(r.err, QStringLiteral("2 would be restored, 0 passed over, 0 failed\n"));
     EXPECT_EQ(Read(index).toStdString(), Secured(page));
 
     r = Run({QStringLiteral("restore"), Site()});
@@ -136,6 +137,8 @@ TEST_F(SiteCommands, DryRunListsAndTouchesNothing)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, a + QStringLiteral(" would be secured\n"));
     EXPECT_TRUE(r.err.contains(QStringLiteral("An error occurred securing file ") + nobody));
+    EXPECT_TRUE(r.err.endsWith(QStringLiteral("1 would be secured, 0 passed over, 1 failed\n")))
+        << r.err.toStdString();
     EXPECT_EQ(Files(), (QStringList{QStringLiteral("a.html"), QStringLiteral("b.html")}));
     EXPECT_EQ(Read(a), page);
 }

@@ -166,4 +166,66 @@ TEST(SiteRun, DryRunsTouchNothingAndRestoreGivesTheSiteBack)
         EXPECT_EQ(ReadTreeFile(dir.filePath(name)), bytes) << name.toStdString();
 }
 
+// The check of secure --verify: a secured text that does not read back to
+// its page (altered here through the test hook) leaves the page and its
+// backup folder exactly as they were, and counts as failed.
+TEST(SiteRun, VerifyLeavesAPageWhoseSecuredTextDoesNotReadBackAsItWas)
+{
+    const QByteArray page = "<html><head><title>t</title></head><body><p>Caf\xC3\xA9 "
+                            "text</p></body></html>\n";
+    const struct
+    {
+        const char* name;
+        std::function<void(std::string&)> alter;
+        bool earlierBackup;
+        FileOutcome outcome;
+        const char* says;
+    } cases[] = {
+        {"untouched", nullptr, false, FileOutcome::Secured, ""},
+        {"head changed", [](std::string& s) { s.replace(s.find("<title>t"), 8, "<title>T"); },
+         false, FileOutcome::Failed, "head differs"},
+        {"tail changed", [](std::string& s) { s.insert(s.rfind("</html>"), " "); }, true,
+         FileOutcome::Failed, "after the body"},
+        {"loader changed",
+         [](std::string& s) {
+             const size_t at = s.find("p8Rfhjqh=\"") + 10;
+             s[at] = s[at] == 'A' ? 'B' : 'A';
+         },
+         false, FileOutcome::Failed, ""},
+        {"content marker gone",
+         [](std::string& s) { s.replace(s.find("<kestrix-content"), 16, "<kestrix-contenx"); },
+         true, FileOutcome::Failed, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("page.html"));
+        WriteTreeFile(path, page);
+        const QString backup = BackupPathFor(path);
+        if (c.earlierBackup)
+            WriteTreeFile(backup, "earlier backup");
+        const auto before = Snapshot(dir.path());
+        SiteRunOptions options;
+        options.verify = true;
+        options.alterSecuredText = c.alter;
+        Recorded report;
+        const SiteRunTotals totals = SecureSite(
+            GatherSitePaths({dir.path()}, QStringLiteral("*.html")), Engine(), options, report);
+        EXPECT_EQ(totals.failed, c.outcome == FileOutcome::Failed ? 1 : 0);
+        ASSERT_FALSE(report.lines.isEmpty());
+        EXPECT_TRUE(report.lines[0].endsWith(QString::number(int(c.outcome))))
+            << report.lines.join(u'\n').toStdString();
+        if (c.outcome == FileOutcome::Secured) {
+            EXPECT_TRUE(IsSecuredPage(ReadTreeFile(path).toStdString()));
+            continue;
+        }
+        EXPECT_EQ(Snapshot(dir.path()), before);
+        EXPECT_EQ(QFileInfo::exists(backup), c.earlierBackup);
+        ASSERT_EQ(report.lines.size(), 2);
+        EXPECT_TRUE(report.lines[1].contains(QLatin1String("does not read back")));
+        EXPECT_TRUE(report.lines[1].contains(QLatin1String(c.says), Qt::CaseInsensitive))
+            << report.lines[1].toStdString();
+    }
+}
+
 } // namespace
