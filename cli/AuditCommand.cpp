@@ -16,7 +16,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <atomic>
@@ -42,45 +41,53 @@ void PrintLine(const QString& text)
 
 struct AuditFile
 {
-    QString path;
+    std::string path; // the folder given, then the names below it, as bytes
     bool inBackupFolder = false;
     // Filled by the first pass.
-    int page = -1;       // its index among the secured pages, when it is one
+    int page = -1;       // its own index, when it is a secured page read back
     int backupOf = -1;   // the page whose clear text it was read as
     std::u32string scan; // a secured page's text outside its content element
     QString problem;     // why it could not be read
 };
 
-struct PageClearText
+// A name below a folder, as the walk names it.
+std::string Join(std::string_view folder, std::string_view name)
 {
-    int file; // index into the files
-    std::u32string clearText;
-};
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
 
 // Lists the regular files below a folder, and its backup folders that hold
 // any, reached by descriptor: links are not followed and special files are
-// passed over.
+// passed over. Files are listed in the order the folders give them, each
+// folder's files and folders as they come.
 class TreeWalk
 {
 public:
-    TreeWalk(std::vector<AuditFile>& files, std::vector<QString>& backupFolders)
-        : files_(files), backupFolders_(backupFolders), backupName_(BackupFolderName())
+    TreeWalk(std::vector<AuditFile>& files, std::vector<std::string>& backupFolders)
+        : files_(files), backupFolders_(backupFolders),
+          backupName_(QFile::encodeName(BackupFolderName()).toStdString())
     {
     }
 
     bool Walk(const QString& folder)
     {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const std::string path = QFile::encodeName(QDir::cleanPath(folder)).toStdString();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             return false;
-        WalkFolder(fd, QDir::cleanPath(folder), false);
+        WalkFolder(fd, path, false);
         return true;
     }
 
 private:
     // Takes over `fd`. Returns the number of files found below.
-    size_t WalkFolder(int fd, const QString& path, bool inBackup)
+    size_t WalkFolder(int fd, const std::string& path, bool inBackup)
     {
         DIR* dir = ::fdopendir(fd);
         if (!dir) {
@@ -88,29 +95,34 @@ private:
             return 0;
         }
         size_t found = 0;
-        std::vector<std::pair<QString, int>> folders;
         while (const dirent* entry = ::readdir(dir)) {
             const char* name = entry->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
                 continue;
-            struct stat st;
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            const QString child = path + QLatin1Char('/') + QFile::decodeName(name);
+            // The entry's type as the folder gives it; asked of the file
+            // system (not through a link) only where the folder does not.
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st;
+                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_UNKNOWN;
+            }
             // The build state of an output folder holds no text of any page.
-            if (S_ISREG(st.st_mode) && std::strcmp(name, buildStateName) == 0)
+            if (type == DT_REG && std::strcmp(name, buildStateName) == 0)
                 continue;
-            if (S_ISREG(st.st_mode)) {
+            if (type == DT_REG) {
                 AuditFile file;
-                file.path = child;
+                file.path = Join(path, name);
                 file.inBackupFolder = inBackup;
                 files_.push_back(std::move(file));
                 ++found;
-            } else if (S_ISDIR(st.st_mode)) {
+            } else if (type == DT_DIR) {
                 const int sub = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (sub < 0)
                     continue;
-                const bool backup = QFile::decodeName(name) == backupName_;
+                const bool backup = name == backupName_;
+                const std::string child = Join(path, name);
                 const size_t below = WalkFolder(sub, child, inBackup || backup);
                 found += below;
                 if (backup && !inBackup && below > 0)
@@ -122,50 +134,59 @@ private:
     }
 
     std::vector<AuditFile>& files_;
-    std::vector<QString>& backupFolders_;
-    QString backupName_;
+    std::vector<std::string>& backupFolders_;
+    std::string backupName_;
 };
 
 // What one worker reads into, used again from file to file, so that the
-// room of the largest file is made once.
+// room of the largest file is made once and never cleared.
 struct Scratch
 {
-    std::string bytes;
-    std::string backup;
+    UninitialisedBuffer<char> bytes;
+    UninitialisedBuffer<char> backup;
+    std::string outside;
     ClearTextBuffer text;
     DecodedPage decoded;
 };
 
-// Runs `work` over the indices 0 to count - 1 on every core, each worker
-// with its own scratch room.
-void InParallel(size_t count, std::vector<Scratch>& scratch,
-                const std::function<void(size_t, Scratch&)>& work)
+// Runs `work(i, worker)` over the indices 0 to count - 1 in `jobs` workers
+// (numbered from 0).
+void InParallel(size_t count, size_t jobs, const std::function<void(size_t, size_t)>& work)
 {
     std::atomic<size_t> next{0};
-    auto run = [&](Scratch& room) {
-        for (size_t i; (i = next.fetch_add(1)) < count;)
-            work(i, room);
+    auto run = [&](size_t worker) {
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
+            work(i, worker);
     };
-    const int jobs = std::max(1, std::min(QThread::idealThreadCount(), int(count)));
-    scratch.resize(size_t(jobs));
     std::vector<std::thread> workers;
-    for (int j = 1; j < jobs; ++j)
-        workers.emplace_back(run, std::ref(scratch[size_t(j)]));
-    run(scratch[0]);
+    for (size_t j = 1; j < jobs; ++j)
+        workers.emplace_back(run, j);
+    run(0);
     for (std::thread& worker : workers)
         worker.join();
 }
 
 // A secured page's text with its content element (the scrambled part)
 // left out: the head, the access script and the tail stay in clear.
-std::u32string TextOutsideContent(const DecodedPage& decoded)
+std::u32string TextOutsideContent(const DecodedPage& decoded, Scratch& room)
 {
-    std::string outside;
-    outside.reserve(decoded.head.size() + decoded.tail.size() + decoded.scriptElement.size());
+    std::string& outside = room.outside;
+    outside.clear();
     outside += decoded.head;
     outside += decoded.scriptElement;
     outside += decoded.tail;
-    return NormalisedFileText(outside);
+    NormalisedFileText(outside, room.text);
+    return std::u32string(room.text.data(), room.text.size());
+}
+
+// Where securing keeps the backup of a page.
+std::string BackupPathOf(const std::string& page, const std::string& backupName)
+{
+    const size_t slash = page.rfind('/');
+    // A bare name lies in the current folder.
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : page.substr(0, slash);
+    return Join(Join(folder, backupName), page.substr(slash + 1));
 }
 
 } // namespace
@@ -190,71 +211,75 @@ int AuditCommand(const QStringList& arguments)
     }
 
     std::vector<AuditFile> files;
-    std::vector<QString> backupFolders;
+    std::vector<std::string> backupFolders;
     TreeWalk walk(files, backupFolders);
     for (const QString& folder : folders) {
         if (!walk.Walk(folder))
             throw Failure(Message("Folder %s does not exist", {folder}).toStdString());
     }
+    const auto fileName = [&](size_t i) { return QFile::decodeName(files[i].path.c_str()); };
 
     // First pass: the secured pages and their clear text, from the backup
-    // where there is one, else read back from the page itself.
-    std::vector<PageClearText> pages(files.size());
-    std::vector<QString> backupPaths(files.size());
-    std::vector<Scratch> scratch;
-    InParallel(files.size(), scratch, [&](size_t i, Scratch& room) {
+    // where there is one, else read back from the page itself, added to the
+    // index by each worker in its own part.
+    const size_t jobs =
+        std::max<size_t>(1, std::min<size_t>(size_t(QThread::idealThreadCount()), files.size()));
+    std::vector<Scratch> scratch(jobs);
+    ClearTextIndex index(min);
+    std::vector<ClearTextIndex::Part> parts;
+    for (size_t j = 0; j < jobs; ++j)
+        parts.push_back(index.NewPart());
+    // The files of backup folders, by path: only a page whose backup the
+    // walk found has its backup read.
+    const std::string backupName = QFile::encodeName(BackupFolderName()).toStdString();
+    std::unordered_map<std::string_view, size_t> backupFiles;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].inBackupFolder)
+            backupFiles.emplace(files[i].path, i);
+    }
+    InParallel(files.size(), jobs, [&](size_t i, size_t worker) {
         AuditFile& file = files[i];
         if (file.inBackupFolder)
             return;
-        std::string& bytes = room.bytes;
-        std::string& backup = room.backup;
-        ClearTextBuffer& text = room.text;
-        if (const int error = ReadRegularFile(file.path, bytes)) {
-            file.problem = ReadFailure(file.path, error);
+        Scratch& room = scratch[worker];
+        if (const int error = ReadRegularFile(file.path.c_str(), room.bytes)) {
+            file.problem = ReadFailure(fileName(i), error);
             return;
         }
+        const std::string_view bytes(room.bytes.data(), room.bytes.size());
         if (!IsSecuredPage(bytes))
             return;
-        // With a backup the loaders need not be undone: the layout tells
-        // what of the page stands in clear.
+        // With a backup the loaders need not be undone: the layout
+        // tells what of the page stands in clear.
         DecodedPage& decoded = room.decoded;
-        const QString backupPath = BackupPathFor(file.path);
-        const bool haveBackup = ReadRegularFile(backupPath, backup) == 0;
+        auto backup = backupFiles.end();
+        if (!backupFiles.empty())
+            backup = backupFiles.find(BackupPathOf(file.path, backupName));
+        const bool haveBackup =
+            backup != backupFiles.end() &&
+            ReadRegularFile(files[backup->second].path.c_str(), room.backup) == 0;
         if ((haveBackup ? ReadSecuredLayout(bytes, decoded)
                         : DecodeSecuredPage(bytes, decoded, true)) != DecodeProblem::None)
             return; // searched whole, like any other file
         file.page = int(i);
-        file.scan = TextOutsideContent(decoded);
+        file.scan = TextOutsideContent(decoded, room);
         if (haveBackup) {
-            VisibleBodyText(backup, text);
-            pages[i].clearText.assign(text.begin(), text.end());
-            backupPaths[i] = backupPath;
+            VisibleBodyText({room.backup.data(), room.backup.size()}, room.text);
+            files[backup->second].backupOf = int(i);
         } else {
-            NormaliseClearText(decoded.Content(), text);
-            pages[i].clearText.assign(text.begin(), text.end());
+            NormaliseClearText(decoded.Content(), room.text);
         }
-        pages[i].file = int(i);
+        parts[worker].AddPage(int(i), {room.text.data(), room.text.size()});
     });
-
-    ClearTextIndex index(min);
-    std::unordered_map<QString, int> backupOf;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (files[i].page < 0)
-            continue;
-        index.AddPage(int(i), std::move(pages[i].clearText));
-        if (!backupPaths[i].isEmpty())
-            backupOf.emplace(QDir::cleanPath(backupPaths[i]), int(i));
-    }
-    pages.clear();
-    index.Finish();
+    index.Finish(parts);
 
     // Second pass: every file searched for the pages' text. A backup read
     // as a page's clear text holds it whole.
     std::vector<std::vector<int>> leaks(files.size());
-    InParallel(files.size(), scratch, [&](size_t i, Scratch& room) {
+    InParallel(files.size(), jobs, [&](size_t i, size_t worker) {
         AuditFile& file = files[i];
-        if (const auto source = backupOf.find(file.path); source != backupOf.end()) {
-            leaks[i] = {source->second};
+        if (file.backupOf >= 0) {
+            leaks[i] = {file.backupOf};
             return;
         }
         if (file.page >= 0) {
@@ -263,14 +288,13 @@ int AuditCommand(const QStringList& arguments)
         }
         if (!file.problem.isEmpty())
             return;
-        std::string& bytes = room.bytes;
-        ClearTextBuffer& text = room.text;
-        if (const int error = ReadRegularFile(file.path, bytes)) {
-            file.problem = ReadFailure(file.path, error);
+        Scratch& room = scratch[worker];
+        if (const int error = ReadRegularFile(file.path.c_str(), room.bytes)) {
+            file.problem = ReadFailure(fileName(i), error);
             return;
         }
-        NormalisedFileText(bytes, text);
-        leaks[i] = index.FindLeaks({text.data(), text.size()});
+        NormalisedFileText({room.bytes.data(), room.bytes.size()}, room.text);
+        leaks[i] = index.FindLeaks({room.text.data(), room.text.size()});
     });
 
     int leaking = 0;
@@ -280,20 +304,21 @@ int AuditCommand(const QStringList& arguments)
         if (leaks[i].empty())
             continue;
         ++leaking;
-        const QString page = files[size_t(leaks[i].front())].path;
+        const QString path = fileName(i);
+        const QString page = fileName(size_t(leaks[i].front()));
         if (leaks[i].size() == 1)
-            PrintLine(FormatMessage(Tr("%s holds the clear text of %s"), {files[i].path, page}));
+            PrintLine(FormatMessage(Tr("%s holds the clear text of %s"), {path, page}));
         else if (leaks[i].size() == 2)
             PrintLine(FormatMessage(Tr("%s holds the clear text of %s and of one other page"),
-                                    {files[i].path, page}));
+                                    {path, page}));
         else
             PrintLine(FormatMessage(Tr("%s holds the clear text of %s and of %d other pages"),
-                                    {files[i].path, page, QString::number(leaks[i].size() - 1)}));
+                                    {path, page, QString::number(leaks[i].size() - 1)}));
     }
-    for (const QString& folder : backupFolders)
+    for (const std::string& folder : backupFolders)
         PrintLine(FormatMessage(Tr("%s is a backup folder: it holds the pages beside it as they "
                                    "were before securing."),
-                                {folder}));
+                                {QFile::decodeName(folder.c_str())}));
     std::fflush(stdout);
     return leaking > 0 || !backupFolders.empty() ? 1 : 0;
 }

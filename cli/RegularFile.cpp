@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,14 +14,24 @@
 
 namespace kestrix {
 
+namespace {
+
+void SizeForReading(std::string& out, size_t size)
+{
+    out.resize(size);
+}
+void SizeForReading(UninitialisedBuffer<char>& out, size_t size)
+{
+    ResizeForWriting(out, size);
+}
+
 // Reads a file that is a regular file, not through a link, whole. Returns
 // 0 or the error number (ELOOP for a link, EINVAL for anything that is not
 // a regular file).
-int ReadRegularFile(const QString& path, std::string& out)
+template <typename Buffer> int ReadInto(const char* path, Buffer& out)
 {
     out.clear();
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return errno;
     struct Closer
@@ -33,16 +44,16 @@ int ReadRegularFile(const QString& path, std::string& out)
         return errno;
     if (!S_ISREG(st.st_mode))
         return EINVAL;
-    // The size known in advance is read into the string; what a growing
-    // file adds past it comes through a small buffer, so that no room is
-    // cleared in advance for bytes that may never come.
-    out.resize(size_t(st.st_size));
+    // The size known in advance and one byte more are asked for at once:
+    // the bytes the file had are read with one call, and a file that has
+    // grown since shows it and is read on to its end.
+    const auto known = size_t(st.st_size);
+    SizeForReading(out, known + 1);
     size_t filled = 0;
-    char more[4096];
     for (;;) {
-        const bool inside = filled < out.size();
-        const ssize_t n = inside ? ::read(fd, out.data() + filled, out.size() - filled)
-                                 : ::read(fd, more, sizeof more);
+        if (filled == out.size())
+            out.resize(out.size() + std::max<size_t>(out.size() / 2, 4096));
+        const ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -50,12 +61,24 @@ int ReadRegularFile(const QString& path, std::string& out)
         }
         if (n == 0)
             break;
-        if (!inside)
-            out.append(more, size_t(n));
         filled += size_t(n);
+        if (filled == known && out.size() == known + 1)
+            break;
     }
     out.resize(filled);
     return 0;
+}
+
+} // namespace
+
+int ReadRegularFile(const QString& path, std::string& out)
+{
+    return ReadInto(QFile::encodeName(path).constData(), out);
+}
+
+int ReadRegularFile(const char* path, UninitialisedBuffer<char>& out)
+{
+    return ReadInto(path, out);
 }
 
 QString ReadFailure(const QString& path, int error)

@@ -177,15 +177,15 @@ bool Unscramble(std::string_view s, const KeyTable& key, bool wide, Unit* out, s
 }
 
 // The scrambled string of a text that is exactly one content layer, or
-// nothing.
+// nothing. (A quote inside the string, which securing never writes, is
+// refused when the string is unscrambled.)
 std::optional<std::string_view> LayerString(std::string_view text)
 {
-    if (text.size() < layerStart.size() || text.compare(0, layerStart.size(), layerStart) != 0)
+    const std::string& end = LayerEnd();
+    if (text.size() < layerStart.size() + end.size() || !text.starts_with(layerStart) ||
+        !text.ends_with(end))
         return std::nullopt;
-    const size_t quote = text.find('"', layerStart.size());
-    if (quote == std::string_view::npos || text.substr(quote) != LayerEnd())
-        return std::nullopt;
-    return text.substr(layerStart.size(), quote - layerStart.size());
+    return text.substr(layerStart.size(), text.size() - layerStart.size() - end.size());
 }
 
 bool StartsWithNoCase(std::string_view text, size_t at, std::string_view upperNeedle)
@@ -446,8 +446,14 @@ DecodeProblem ReadSecuredLayout(std::string_view page, DecodedPage& decoded)
         return DecodeProblem::MarkersMoved;
     decoded.tail = page.substr(tail);
     decoded.loaders = page.substr(loaders, end - loaders);
+    if (!decoded.lastAttribute.empty() && decoded.settingsAttribute == decoded.lastAttribute) {
+        decoded.settings = decoded.lastSettings;
+        return DecodeProblem::None;
+    }
     if (!DecodeSettingsAttribute(decoded.settingsAttribute, decoded.settings))
         return DecodeProblem::SettingsAltered;
+    decoded.lastAttribute = decoded.settingsAttribute;
+    decoded.lastSettings = decoded.settings;
     return DecodeProblem::None;
 }
 
@@ -467,7 +473,7 @@ DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, boo
         if (!scrambled)
             return DecodeProblem::LoaderAltered;
         UninitialisedBuffer<char>& next = buffers[layer & 1];
-        next.resize(scrambled->size());
+        ResizeForWriting(next, scrambled->size());
         size_t written = 0;
         if (!Unscramble(*scrambled, key, false, next.data(), written))
             return DecodeProblem::LoaderAltered;
@@ -477,7 +483,7 @@ DecodeProblem DecodeSecuredPage(std::string_view page, DecodedPage& decoded, boo
     const auto scrambled = LayerString(text);
     if (!scrambled)
         return DecodeProblem::LoaderAltered;
-    decoded.units.resize(scrambled->size());
+    ResizeForWriting(decoded.units, scrambled->size());
     size_t written = 0;
     if (!Unscramble(*scrambled, key, true, decoded.units.data(), written))
         return DecodeProblem::LoaderAltered;

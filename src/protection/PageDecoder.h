@@ -48,6 +48,10 @@ struct DecodedPage
     // the next page read with the same object.
     UninitialisedBuffer<char> scratch[2];
     UninitialisedBuffer<char16_t> scratchUnits;
+    // The last settings attribute that read back and what it gave: the
+    // pages of one site nearly always share it.
+    std::string lastAttribute;
+    ProtectionSettings lastSettings;
 };
 
 // Reads the layout of a secured page and its settings, without undoing the

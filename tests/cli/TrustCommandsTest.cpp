@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kestrix;
 
@@ -288,6 +290,63 @@ TEST_F(TrustCommands, AuditListsEveryKindOfLeakAndPassesACleanTree)
     r = Run("audit", Path("site"));
     EXPECT_FALSE(r.out.contains(QLatin1String("link.xml")));
     EXPECT_FALSE(r.out.contains(QLatin1String("pipe")));
+}
+
+TEST_F(TrustCommands, AuditReadsPagesBackAndComparesTextExactly)
+{
+    // A page whose clear text can only come from its loaders (level 3, no
+    // backup): letters beyond ASCII in both cases, a character beyond the
+    // 16-bit range, entities.
+    Write(QStringLiteral("site/wide.html"),
+          "<html><head><meta charset=\"utf-8\"></head><body><p>\xCE\xA3\xCE\x9F\xCE\xA6"
+          "\xCE\x99\xCE\x91 &amp; \xF0\x9F\x98\x80 smile: the five boxing wizards jump "
+          "quickly over it</p></body></html>");
+    ASSERT_EQ(Run("secure", "-e", "--level", "3", Path("site")).exitCode, 0);
+    QDir(Path("site/Kestrix Backup")).removeRecursively();
+    EXPECT_EQ(Run("audit", Path("site")).exitCode, 0);
+
+    const struct
+    {
+        const char* file;
+        QByteArray text;
+        bool leaks;
+    } cases[] = {
+        // JSON escapes of both cases and a surrogate pair.
+        {"index.json",
+         "{\"t\":\"\\u03c3\\u03bf\\u03C6\\u03b9\\u03b1 & \\ud83d\\ude00 SMILE: the five boxing "
+         "wizards jump\"}",
+         true},
+        {"feed.xml", "<b>&#x3A3;&#927;&Phi;</b>&#921;&#x391; &amp;amp; &#128512; smile: x", false},
+        {"feed2.xml",
+         "&lt;i&gt;&#x3A3;&#x39F;&#x3A6;&#x399;&#x391;&lt;/i&gt; &amp; &#128512; "
+         "smile: the five boxing wizards jump",
+         true},
+        // Exactly forty characters of the run, and thirty-nine.
+        {"forty.txt", "[the five boxing wizards jump quickly ove]", true},
+        {"thirty-nine.txt", "[he five boxing wizards jump quickly ove]", false},
+    };
+    for (const auto& c : cases)
+        Write(QStringLiteral("site/") + Arg(c.file), c.text);
+    // A name that is not UTF-8 is read all the same.
+    const QByteArray odd = QFile::encodeName(Path("site")) + "/leak-\xFF.txt";
+    const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const QByteArray leak = "FIVE boxing wizards jump quickly over it";
+    ASSERT_EQ(::write(fd, leak.constData(), size_t(leak.size())), leak.size());
+    ::close(fd);
+
+    const Result r = Run("audit", Path("site"));
+    EXPECT_EQ(r.exitCode, 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(r.out.contains(Path("site/") + Arg(c.file) + Arg(" holds the clear text of ") +
+                                 Path("site/wide.html")),
+                  c.leaks)
+            << r.out.toStdString();
+    }
+    EXPECT_TRUE(r.out.contains(QLatin1String("/leak-"))) << r.out.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QLatin1Char('\n')), 4);
 }
 
 } // namespace
