@@ -205,8 +205,12 @@ int AuditCommand(const QStringList& arguments)
     if (parser.isSet(minChars)) {
         bool ok = false;
         const int n = parser.value(minChars).toInt(&ok);
-        if (!ok || n < 1)
-            throw UsageError{"--min-chars takes a number of at least 1"};
+        // Below ten characters, common words and spaces match in every
+        // file, so the result says nothing and the matches grow with the
+        // square of the text: such a run is refused rather than left to
+        // run for hours.
+        if (!ok || n < 10)
+            throw UsageError{"--min-chars takes a number of at least 10"};
         min = size_t(n);
     }
 

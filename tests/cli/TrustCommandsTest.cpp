@@ -281,7 +281,9 @@ TEST_F(TrustCommands, AuditListsEveryKindOfLeakAndPassesACleanTree)
     EXPECT_FALSE(r.out.contains(QLatin1String("short.txt")));
     EXPECT_EQ(r.out.count(QLatin1Char('\n')), 4) << r.out.toStdString();
     EXPECT_TRUE(Run("audit", "--min-chars", "20", Path("site")).out.contains(Arg("notes.md")));
-    EXPECT_EQ(Run("audit", "--min-chars", "0", Path("site")).exitCode, 2);
+    for (const char* n : {"0", "9", "x"})
+        EXPECT_EQ(Run("audit", "--min-chars", n, Path("site")).exitCode, 2) << n;
+    EXPECT_EQ(Run("audit", "--min-chars", "10", Path("site")).exitCode, 1);
 
     // A link to a file outside and a pipe are passed over, not followed.
     ::symlink(QFile::encodeName(Path("site/feed.xml")).constData(),
