@@ -192,17 +192,35 @@ QByteArray StateText(const Records& records)
     return text;
 }
 
-// False when the text is not a state this program wrote.
+// False when the text is not a state this program wrote. The fields are
+// read in place (a rebuild of a large site reads one line per file), and
+// the configuration that the pages share is kept once.
 bool ParseState(const std::string& text, Records& records)
 {
-    if (text.rfind(stateHeader, 0) != 0)
+    const std::string_view header(stateHeader, sizeof stateHeader - 1);
+    if (std::string_view(text).substr(0, header.size()) != header)
         return false;
-    const QByteArray body = QByteArray::fromStdString(text).mid(qsizetype(sizeof stateHeader) - 1);
-    for (const QByteArray& line : body.split('\n')) {
-        if (line.isEmpty())
+    std::string_view body = std::string_view(text).substr(header.size());
+    QByteArray configuration;
+    while (!body.empty()) {
+        const size_t end = body.find('\n');
+        std::string_view line = body.substr(0, end);
+        body = end == std::string_view::npos ? std::string_view() : body.substr(end + 1);
+        if (line.empty())
             continue;
-        const QList<QByteArray> f = line.split('\t');
-        if (f.size() != 11 || f[0].size() != 1 || !QByteArray("PCHLD").contains(f[0][0]))
+        QByteArray f[11];
+        int n = 0;
+        for (;;) {
+            const size_t tab = line.find('\t');
+            if (n == 11)
+                return false;
+            const std::string_view field = line.substr(0, tab);
+            f[n++] = QByteArray::fromRawData(field.data(), qsizetype(field.size()));
+            if (tab == std::string_view::npos)
+                break;
+            line.remove_prefix(tab + 1);
+        }
+        if (n != 11 || f[0].size() != 1 || !QByteArray("PCHLD").contains(f[0][0]))
             return false;
         Record r;
         r.kind = Kind(f[0][0]);
@@ -210,8 +228,13 @@ bool ParseState(const std::string& text, Records& records)
         bool ok[5] = {};
         r.size = f[2].toLongLong(&ok[0]);
         r.inode = f[5].toULongLong(&ok[1]);
-        r.hash = f[6] == "-" ? QByteArray() : f[6];
-        r.configuration = f[7] == "-" ? QByteArray() : f[7];
+        if (f[6] != "-")
+            r.hash = QByteArray(f[6].constData(), f[6].size());
+        if (f[7] != "-") {
+            if (f[7] != configuration)
+                configuration = QByteArray(f[7].constData(), f[7].size());
+            r.configuration = configuration;
+        }
         r.outInode = f[8].toULongLong(&ok[2]);
         r.outSize = f[9].toLongLong(&ok[3]);
         ok[4] = ParseTime(f[3], r.modified) && ParseTime(f[4], r.changed) &&
@@ -219,7 +242,7 @@ bool ParseState(const std::string& text, Records& records)
         if (!path || path->isEmpty() ||
             !std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }))
             return false;
-        records[*path] = r;
+        records.emplace_hint(records.end(), *path, r);
     }
     return true;
 }
