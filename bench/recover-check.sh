@@ -8,23 +8,8 @@
 # any did.
 # Usage: bench/recover-check.sh [BUILD_DIR] [PAGES]   (defaults: build, 2000)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:-$root/build}" && pwd)"
-count="${2:-2000}"
-cli="${KESTRIX_CLI:-$build/cli/kestrix-cli}"
-if [ ! -x "$cli" ]; then
-  echo "missing $cli: build the project first (bash scripts/build)" >&2
-  exit 1
-fi
-docs="$(rustc --print sysroot 2>/dev/null)/share/doc/rust/html"
-if [ ! -d "$docs" ]; then
-  echo "no Rust documentation found at $docs" >&2
-  exit 1
-fi
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config"
+# shellcheck source=bench/rust-site.sh
+source "$(dirname "$0")/rust-site.sh" "${1:-}" "${2:-2000}"
 # A copy of the program, so that a rebuild while this runs changes nothing.
 cp "$cli" "$work/kestrix-cli"
 cli="$work/kestrix-cli"

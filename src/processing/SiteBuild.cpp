@@ -839,6 +839,13 @@ private:
                                  {OutputShown(item.relative)}));
             fail(WithReason(Text("Unable to write %s", {OutputShown(item.relative)}), error));
         };
+        // The output already holds what this entry would write: recorded
+        // as it is, nothing written.
+        auto leftAsItIs = [&](Record& record, const EntryStatus& output) {
+            SetOutput(record, output);
+            results_[index] = record;
+            result.outcome = FileOutcome::PassedOver;
+        };
         auto wouldBeWritten = [&](const char* text) {
             result.dryRunText = Text(text, {shown});
             result.outcome = FileOutcome::Ready;
@@ -860,12 +867,8 @@ private:
             record.hash = HashOf(target.toStdString());
             if (out.type == EntryStatus::Type::Link) {
                 int readError = 0;
-                if (output.LinkTarget(name, readError) == target) {
-                    SetOutput(record, out);
-                    results_[index] = record;
-                    result.outcome = FileOutcome::PassedOver;
-                    return;
-                }
+                if (output.LinkTarget(name, readError) == target)
+                    return leftAsItIs(record, out);
             }
             if (cannotWrite)
                 return writeProblem(outputError);
@@ -894,12 +897,8 @@ private:
 
         if (item.kind == Kind::HardLink) {
             if (out.type == EntryStatus::Type::Regular && out.device == status.device &&
-                out.inode == status.inode) {
-                SetOutput(record, out);
-                results_[index] = record;
-                result.outcome = FileOutcome::PassedOver;
-                return;
-            }
+                out.inode == status.inode)
+                return leftAsItIs(record, out);
             if (cannotWrite)
                 return writeProblem(outputError);
             if (options_.dryRun)
@@ -924,12 +923,8 @@ private:
             if (r && r->kind == Kind::Copy && SameOutput(*r, out)) {
                 if ((error = HashFile(file.Get(), record.hash)) != 0)
                     return fail(WithReason(Text("Unable to read %s", {shown}), error));
-                if (record.hash == r->hash) {
-                    SetOutput(record, out);
-                    results_[index] = record;
-                    result.outcome = FileOutcome::PassedOver;
-                    return;
-                }
+                if (record.hash == r->hash)
+                    return leftAsItIs(record, out);
             }
             if (cannotWrite)
                 return writeProblem(outputError);
@@ -959,12 +954,8 @@ private:
         record.configuration = configuration_;
         const Record* r = item.earlier;
         if (r && r->kind == Kind::Page && r->hash == record.hash &&
-            r->configuration == configuration_ && SameOutput(*r, out)) {
-            SetOutput(record, out);
-            results_[index] = record;
-            result.outcome = FileOutcome::PassedOver;
-            return;
-        }
+            r->configuration == configuration_ && SameOutput(*r, out))
+            return leftAsItIs(record, out);
         if (LooksLikeProgram(std::string_view(bytes).substr(0, 4), QFile::decodeName(name)))
             return fail(Text("%s: File is forbidden and cannot be secured. It may be a program or "
                              "other binary file.",
