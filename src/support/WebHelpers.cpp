@@ -1,11 +1,6 @@
 #include "support/WebHelpers.h"
 
-#include "platform/MessageFormat.h"
-#include "support/Translation.h"
-
 #include <QFileInfo>
-#include <QNetworkInformation>
-#include <QNetworkProxyFactory>
 #include <QUrl>
 
 namespace kestrix {
@@ -59,20 +54,6 @@ bool SplitUrl(const QString& text, UrlParts& parts)
 }
 
 } // namespace
-
-bool IsInternetConnected()
-{
-    static const bool loaded =
-        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
-    if (!loaded)
-        return true;
-    const QNetworkInformation* info = QNetworkInformation::instance();
-    if (!info)
-        return true;
-    // Any network counts, as a dial-up or local connection would; only a
-    // backend that knows there is none says so.
-    return info->reachability() != QNetworkInformation::Reachability::Disconnected;
-}
 
 bool IsOfflineUrl(const QString& url)
 {
@@ -128,23 +109,6 @@ QString CombineUrl(const QString& base, const QString& relative)
     if (!baseUrl.isValid())
         return relativeUrl.isRelative() ? QString() : relativeUrl.toString(QUrl::FullyEncoded);
     return baseUrl.resolved(relativeUrl).toString(QUrl::FullyEncoded);
-}
-
-QString ProxySettingsText()
-{
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
-    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(
-        QNetworkProxyQuery(QUrl(QStringLiteral("http://www.example.com/"))));
-    QString text;
-    const QNetworkProxy proxy = proxies.value(0, QNetworkProxy(QNetworkProxy::NoProxy));
-    if (proxy.type() == QNetworkProxy::NoProxy || proxy.type() == QNetworkProxy::DefaultProxy)
-        text = Tr("Web pages are fetched directly, without a proxy.");
-    else
-        text = FormatMessage(Tr("Web pages are fetched through the proxy %s."),
-                             {proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port())});
-    return text + QStringLiteral("\n\n") +
-           Tr("The proxy is set in the desktop's network settings, or with the environment "
-              "variables http_proxy, https_proxy and no_proxy.");
 }
 
 QString CleanFileName(const QString& name)
