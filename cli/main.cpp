@@ -48,7 +48,7 @@ QString DownloadModulePath()
 // Fetches a web address into a temporary file, reads it and deletes it,
 // through the download module, which is loaded only now. Progress goes to
 // standard error when that is a terminal.
-LargeBuffer DownloadInput(const QString& address)
+InputText DownloadInput(const QString& address)
 {
     // Kept loaded: what Qt registers from it lives as long as the program.
     void* module =
@@ -94,7 +94,7 @@ LargeBuffer DownloadInput(const QString& address)
 
 // Reads a named file, standard input for "-", or a web address, once, into
 // the memory the engine reads. Failures in the program's words.
-LargeBuffer ReadInput(const QString& name)
+InputText ReadInput(const QString& name)
 {
     if (IsWebAddress(name))
         return DownloadInput(name);
@@ -208,7 +208,7 @@ int Run(const QStringList& args)
     // so the optimisation is active.
     engine.OptimiseActive = parts.testFlag(partOptimise);
 
-    const LargeBuffer page = ReadInput(o.input);
+    const InputText page = ReadInput(o.input);
     // Every step is done and the result measured before the output is
     // opened: a page that cannot be secured writes nothing anywhere, and
     // what goes out is written as it is made, never held whole.

@@ -533,8 +533,8 @@ struct PageContentLayers::Source
     std::string_view bytes; // Bytes, Utf8, Windows1252
     std::u16string units;   // Units
     char16_t high[128] = {};
-    // Set when Utf8 text turned out not to be UTF-8: what was measured or
-    // written is then void.
+    // Set when Utf8 text turned out not to be UTF-8 while it was measured:
+    // the measure is then void (PageContentLayers reads it again, decoded).
     mutable bool malformed = false;
 
     size_t Length() const { return kind == Kind::Units ? units.size() : bytes.size(); }
@@ -691,25 +691,50 @@ PageContentLayers::PageContentLayers(std::string_view content, std::string_view 
 {
     source_ = level_ == 0 ? std::make_unique<Source>(contentKey, Source::Kind::Bytes, content)
                           : PageSource(content, page);
-    size_ = LayersSize(*source_, level_);
-    if (source_->malformed) {
-        // Not UTF-8 after all: decoded as a browser does, with replacement
-        // characters, and measured again.
-        source_ = std::make_unique<Source>(contentKey, Source::Kind::Units, content);
-        source_->units = DecodeToUtf16(content, "UTF-8");
-        size_ = LayersSize(*source_, level_);
-    }
+    settled_ = source_->kind != Source::Kind::Utf8;
 }
 
 PageContentLayers::~PageContentLayers() = default;
 
+void PageContentLayers::ReadAsDecoded() const
+{
+    const std::string_view content = source_->bytes;
+    source_ = std::make_unique<Source>(contentKey, Source::Kind::Units, content);
+    source_->units = DecodeToUtf16(content, "UTF-8");
+    settled_ = true;
+}
+
+void PageContentLayers::Settle() const
+{
+    // The check alone costs a fraction of a measuring; a writer that streams
+    // its output has no other use for the measuring.
+    if (!settled_ && !IsValidUtf8(source_->bytes))
+        ReadAsDecoded();
+    settled_ = true;
+}
+
+size_t PageContentLayers::Size() const
+{
+    if (!size_) {
+        size_ = LayersSize(*source_, level_);
+        if (source_->malformed) {
+            ReadAsDecoded();
+            size_ = LayersSize(*source_, level_);
+        }
+        settled_ = true;
+    }
+    return *size_;
+}
+
 char* PageContentLayers::Write(char* out) const
 {
+    Settle();
     return WriteLayers(*source_, level_, out);
 }
 
 void PageContentLayers::WriteTo(Pieces& out) const
 {
+    Settle();
     WriteLayersTo(*source_, level_, out);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,10 +42,13 @@ std::string ScrambleContent(std::string_view text, int level);
 // `page` is the whole page (used to find the declared charset).
 std::string ScramblePageContent(std::string_view content, std::string_view page, int level);
 
-// What ScramblePageContent returns, measured first and then written straight
-// into the place the caller reserved for it. No layer is built as a string
-// of its own: the layers run as a pipeline over small pieces, once to
-// measure and once to write, so memory stays at the caller's output buffer.
+// What ScramblePageContent returns, written straight into the place the
+// caller reserved for it (measured first), or handed on in pieces. No layer
+// is built as a string of its own: the layers run as a pipeline over small
+// pieces, so memory stays at the caller's output buffer. Content that
+// declares UTF-8 but is not is read with replacement characters: found
+// while it is measured, or by a check of its own before the first byte of
+// it is written, so no output ever holds part of the other reading.
 // `content` and `page` must stay alive and unchanged while this is used.
 class PageContentLayers
 {
@@ -54,8 +58,9 @@ public:
     PageContentLayers(const PageContentLayers&) = delete;
     PageContentLayers& operator=(const PageContentLayers&) = delete;
 
-    // The number of bytes Write produces.
-    size_t Size() const { return size_; }
+    // The number of bytes Write produces, measured on the first call (a
+    // writer that streams its output never needs it).
+    size_t Size() const;
     // Writes Size() bytes at `out` and returns the end of them.
     char* Write(char* out) const;
     // Hands the same Size() bytes to `write` (called as write(data, size)),
@@ -98,9 +103,16 @@ private:
     };
     void WriteTo(Pieces& out) const;
 
-    std::unique_ptr<Source> source_;
+    // Reads content that declares UTF-8 but is not as a browser does, with
+    // replacement characters, once that is known; it is known once the
+    // content is measured or checked.
+    void Settle() const;
+    void ReadAsDecoded() const;
+
+    mutable std::unique_ptr<Source> source_;
     int level_;
-    size_t size_;
+    mutable std::optional<size_t> size_;
+    mutable bool settled_ = false;
 };
 
 } // namespace kestrix

@@ -146,8 +146,8 @@ SecuredPage::SecuredPage(const ProtectionEngine& engine, std::string_view page)
             p.contentStart += contentMarker;
             p.contentStart += " settings=\"" + SettingsAttribute(settings) + "\">";
             p.contentEnd = "</" + std::string(contentMarker) + ">";
-            // Measured here, so that content found not to be UTF-8 is
-            // settled before anything is written.
+            // Content found not to be UTF-8 is settled before any byte of
+            // it is written; measured only when the size is asked for.
             p.layers =
                 std::make_unique<PageContentLayers>(p.split.body, text, settings.StrengthLevel);
         }
