@@ -122,3 +122,33 @@ TEST(HtmlDocumentTest, DenseMarkupStaysWithinTheParsersBudget)
 }
 
 } // namespace
+
+namespace {
+
+// Every size the parser's small blocks come in, released and asked for again
+// many times over while the tree is built: decoded attribute values and
+// comments of growing lengths (their buffers grow by copying, the old ones
+// released), entities, and misnested tags that the parser rebuilds.
+TEST(HtmlDocumentTest, MemoryTheParserReleasesIsUsedAgainWithoutHarmToTheTree)
+{
+    std::string page = "<!DOCTYPE html><html><body>";
+    const auto value = [](int i) { return std::string(size_t(i % 1500), char('a' + i % 26)); };
+    for (int i = 0; i < 3000; ++i) {
+        page += "<p id=\"" + std::to_string(i) + "\" title=\"" + value(i) + "&amp;\">";
+        page += "<!--" + value(i * 7) + "--><b><i>" + value(i * 3) + "</b></i>";
+    }
+    page += "</body></html>";
+    const HtmlDocument doc(page);
+    ASSERT_TRUE(doc.IsParsed());
+    const auto paragraphs = doc.ElementsByTagName("p");
+    const auto comments = doc.Comments();
+    ASSERT_EQ(paragraphs.size(), 3000u);
+    ASSERT_EQ(comments.size(), 3000u);
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(doc.Attribute(paragraphs[size_t(i)], "id"), std::to_string(i));
+        ASSERT_EQ(doc.Attribute(paragraphs[size_t(i)], "title"), value(i) + "&") << i;
+        ASSERT_EQ(doc.CommentText(comments[size_t(i)]), value(i * 7)) << i;
+    }
+}
+
+} // namespace
