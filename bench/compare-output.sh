@@ -9,7 +9,8 @@
 # malformed (early, late, cut at the end, beyond the first pieces the
 # scrambling works in), windows-1252 undeclared and declared, and other
 # charsets (ISO-8859-2, KOI8-R, Shift_JIS, EUC-JP, GBK, Big5, UTF-16 with a
-# byte-order mark). Every output, message and exit status must be identical.
+# byte-order mark), and pages of a megabyte and more. Every output, message
+# and exit status must be identical.
 # Usage: bench/compare-output.sh [COMMIT] [PAGES] [BUILD_DIR]
 #   COMMIT     the earlier commit (default fc413d1)
 #   PAGES      how many real pages (default 2000), spread over the whole tree
@@ -106,6 +107,13 @@ made_page euc-jp.html '<meta charset="euc-jp">' "$(repeat $'<p>\xA4\xA2\xA4\xA4<
 made_page gbk.html '<meta charset="gbk">' "$(repeat $'<p>\xD6\xD0\xCE\xC4</p>\r\n' 1500)"
 made_page big5.html '<meta charset="big5">' "$(repeat $'<p>\xA4\xA4\xA4\xE5</p>\r\n' 1500)"
 made_page ascii-declared-other.html '<meta charset="iso-8859-7">' "$(repeat '<p>plain</p>' 1500)"
+# Pages of a megabyte and more, which the program does not read into memory
+# of its own but maps (see platform/InputFile.h): UTF-8, malformed UTF-8
+# found after the first megabyte, and windows-1252.
+large=$(repeat "$text" 40)
+made_page large-utf8.html "$utf8" "$large"
+made_page large-malformed.html "$utf8" "$large"$'<p>bad \xE2\x82 byte</p>'"$text"
+made_page large-windows-1252.html "" "$(repeat "$(repeat $'<p>caf\xE9 \x80 end</p>\r\n' 1500)" 100)"
 for endian in LE BE; do
   {
     [ "$endian" = LE ] && printf '\xFF\xFE' || printf '\xFE\xFF'

@@ -209,9 +209,9 @@ int Run(const QStringList& args)
     engine.OptimiseActive = parts.testFlag(partOptimise);
 
     const InputText page = ReadInput(o.input);
-    // Every step is done and the result measured before the output is
-    // opened: a page that cannot be secured writes nothing anywhere, and
-    // what goes out is written as it is made, never held whole.
+    // Every step that can fail is done before the output is opened: a page
+    // that cannot be secured writes nothing anywhere, and what goes out is
+    // written as it is made, never held whole (nor measured first).
     const SecuredPage secured(engine, page.View());
     if (!secured.Secured())
         throw Failure(Message("Error processing file %s", {o.input}).toStdString());
