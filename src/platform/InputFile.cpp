@@ -117,6 +117,8 @@ struct InputText::LentFile
 
     ~LentFile()
     {
+        if (!address)
+            return; // never lent
         int expected = Held;
         if (lentMapping.state.compare_exchange_strong(expected, Releasing)) {
             ::fcntl(lentMapping.fd, F_SETLEASE, F_UNLCK);
@@ -141,6 +143,7 @@ std::unique_ptr<InputText::LentFile> Lend(int fd, const struct stat& opened)
 {
     if (!S_ISREG(opened.st_mode) || size_t(opened.st_size) < largeBufferThreshold)
         return nullptr;
+    auto lent = std::make_unique<InputText::LentFile>();
     int expected = Free;
     if (!lentMapping.state.compare_exchange_strong(expected, Setting))
         return nullptr; // another file is lent: this one is read
@@ -170,7 +173,6 @@ std::unique_ptr<InputText::LentFile> Lend(int fd, const struct stat& opened)
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || size_t(st.st_size) < largeBufferThreshold)
         return nullptr;
-    auto lent = std::make_unique<InputText::LentFile>();
     const size_t page = PageSize();
     lent->size = size_t(st.st_size);
     const size_t fileLength = (lent->size + page - 1) / page * page;
